@@ -1,0 +1,71 @@
+#include "platform/file_handle.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/error.h"
+
+namespace quillop {
+
+FileHandle FileHandle::open(FileSystem& fs, const std::string& path, int flags, mode_t mode) {
+  int fd = fs.open(path, flags, mode);
+  return FileHandle(fs, fd, path);
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : fs_(other.fs_), fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    fs_ = other.fs_;
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+void FileHandle::fail(long result) const { throw systemError(static_cast<int>(-result), path_); }
+
+size_t FileHandle::read(void* buffer, size_t count) {
+  long n = fs_->read(fd_, buffer, count);
+  if (n < 0) fail(n);
+  return static_cast<size_t>(n);
+}
+
+void FileHandle::writeAll(const void* buffer, size_t count) {
+  const char* bytes = static_cast<const char*>(buffer);
+  while (count > 0) {
+    long n = fs_->write(fd_, bytes, count);
+    if (n < 0) fail(n);
+    if (n == 0) fail(-ENOSPC);
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+}
+
+void FileHandle::sync() {
+  int result = fs_->sync(fd_);
+  if (result < 0) fail(result);
+}
+
+struct stat FileHandle::status() {
+  struct stat st {};
+  int result = fs_->fstat(fd_, st);
+  if (result < 0) fail(result);
+  return st;
+}
+
+void FileHandle::setStatusFlags(int flags) {
+  int result = fs_->setStatusFlags(fd_, flags);
+  if (result < 0) fail(result);
+}
+
+void FileHandle::close() noexcept {
+  if (fd_ >= 0) {
+    fs_->close(fd_);
+    fd_ = -1;
+  }
+}
+
+}  // namespace quillop

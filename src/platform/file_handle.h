@@ -1,0 +1,54 @@
+// A move-only owner of one open descriptor, reached through a `FileSystem` so that every call on
+// it can be faulted in tests. The destructor closes the descriptor and never throws; `close()`
+// does the same earlier. Errors of the descriptor calls are thrown as `Error` naming the path
+// the handle was opened with. One thread at a time.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quillop {
+
+class FileHandle {
+ public:
+  FileHandle() = default;
+  // Opens `path` through `fs`; throws what `fs.open` throws.
+  static FileHandle open(FileSystem& fs, const std::string& path, int flags, mode_t mode = 0);
+  // Takes ownership of an already open descriptor.
+  FileHandle(FileSystem& fs, int fd, std::string path) : fs_(&fs), fd_(fd), path_(std::move(path)) {}
+  FileHandle(FileHandle&& other) noexcept;
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { close(); }
+
+  bool isOpen() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
+  const std::string& path() const { return path_; }
+  FileSystem& fileSystem() const { return *fs_; }
+
+  // Up to `count` bytes; 0 at the end of the file.
+  size_t read(void* buffer, size_t count);
+  // Writes all `count` bytes, repeating after short writes. A write that makes no progress
+  // throws ENOSPC's error (the system reports a full disk that way).
+  void writeAll(const void* buffer, size_t count);
+  // fsync(2).
+  void sync();
+  struct stat status();
+  void setStatusFlags(int flags);
+  // Closes now; errors are ignored. Safe to call twice.
+  void close() noexcept;
+
+ private:
+  [[noreturn]] void fail(long result) const;
+
+  FileSystem* fs_ = nullptr;
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace quillop

@@ -1,0 +1,111 @@
+// Every operating-system call of the core goes through this interface, so that tests can inject
+// faults (disk full, failed write, failed fsync, failed rename, a file swapped between two looks)
+// without root. `FileSystem::posix()` is the one real implementation; `ForwardingFileSystem`
+// forwards everything to another instance and is what tests derive from.
+//
+// Conventions:
+// - Path operations throw `Error` (domain "POSIX", the errno as code, the path in the message).
+// - Descriptor operations return the system-call result: a count or 0 on success, -errno on
+//   failure (EINTR already retried). `FileHandle` turns them into errors that name its path.
+// - Paths are byte strings, as Linux names are; nothing here requires UTF-8.
+// All implementations must be safe to call from any thread.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillop {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The process-wide POSIX implementation. Never destroyed.
+  static FileSystem& posix();
+
+  // open(2). Returns the descriptor; throws on failure.
+  virtual int open(const std::string& path, int flags, mode_t mode) = 0;
+  // close(2). Errors are returned, never thrown; most callers ignore them.
+  virtual int close(int fd) noexcept = 0;
+  virtual int fstat(int fd, struct stat& st) = 0;
+  // fcntl(F_SETFL).
+  virtual int setStatusFlags(int fd, int flags) = 0;
+  // read(2): bytes read (0 at the end), or -errno.
+  virtual long read(int fd, void* buffer, size_t count) = 0;
+  // write(2): bytes written (possibly fewer than asked), or -errno.
+  virtual long write(int fd, const void* buffer, size_t count) = 0;
+  // copy_file_range(2) from the current offsets: bytes moved (0 at the end of `in`), or -errno.
+  // -EXDEV, -EINVAL, -ENOSYS, -EOPNOTSUPP mean "not possible here": callers fall back to read/write.
+  virtual long copyRange(int in, int out, size_t count) = 0;
+  // fsync(2).
+  virtual int sync(int fd) = 0;
+
+  // lstat(2): never follows a final symbolic link.
+  virtual struct stat linkStatus(const std::string& path) = 0;
+  // mkdir(2) with `mode` (the umask applies, as it does for mkdir). EEXIST is thrown like any error.
+  virtual void makeDirectory(const std::string& path, mode_t mode) = 0;
+  // chmod(2).
+  virtual void setMode(const std::string& path, mode_t mode) = 0;
+  // The names in a folder, hidden ones included, without "." and "..", in the system's order.
+  virtual std::vector<std::string> list(const std::string& path) = 0;
+  virtual void rename(const std::string& from, const std::string& to) = 0;
+  // unlink(2), or rmdir(2) for a folder.
+  virtual void remove(const std::string& path) = 0;
+  // Free bytes of the volume holding `path` for an unprivileged user (f_bavail * f_frsize);
+  // nullopt when the system gives no usable value. Throws when the query fails.
+  virtual std::optional<std::uint64_t> freeSpace(const std::string& path) = 0;
+  // realpath(3): every symbolic link resolved.
+  virtual std::string resolve(const std::string& path) = 0;
+  // setxattr(2) on the path itself.
+  virtual void setAttribute(const std::string& path, const std::string& name,
+                            const std::string& value) = 0;
+};
+
+// Forwards every call to `target`; override single calls to inject faults or observe order.
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& target = FileSystem::posix()) : target_(target) {}
+
+  int open(const std::string& p, int f, mode_t m) override { return target_.open(p, f, m); }
+  int close(int fd) noexcept override { return target_.close(fd); }
+  int fstat(int fd, struct stat& st) override { return target_.fstat(fd, st); }
+  int setStatusFlags(int fd, int f) override { return target_.setStatusFlags(fd, f); }
+  long read(int fd, void* b, size_t n) override { return target_.read(fd, b, n); }
+  long write(int fd, const void* b, size_t n) override { return target_.write(fd, b, n); }
+  long copyRange(int in, int out, size_t n) override { return target_.copyRange(in, out, n); }
+  int sync(int fd) override { return target_.sync(fd); }
+  struct stat linkStatus(const std::string& p) override { return target_.linkStatus(p); }
+  void makeDirectory(const std::string& p, mode_t m) override { target_.makeDirectory(p, m); }
+  void setMode(const std::string& p, mode_t m) override { target_.setMode(p, m); }
+  std::vector<std::string> list(const std::string& p) override { return target_.list(p); }
+  void rename(const std::string& a, const std::string& b) override { target_.rename(a, b); }
+  void remove(const std::string& p) override { target_.remove(p); }
+  std::optional<std::uint64_t> freeSpace(const std::string& p) override {
+    return target_.freeSpace(p);
+  }
+  std::string resolve(const std::string& p) override { return target_.resolve(p); }
+  void setAttribute(const std::string& p, const std::string& n, const std::string& v) override {
+    target_.setAttribute(p, n, v);
+  }
+
+ protected:
+  FileSystem& target() { return target_; }
+
+ private:
+  FileSystem& target_;
+};
+
+// Removes `path` and, for a folder, everything below it, without following links. Errors are
+// dropped: what cannot be removed stays.
+void removeTree(FileSystem& fs, const std::string& path) noexcept;
+
+// Creates `path` and any missing parents (mode 0777 minus umask, like `mkdir -p`); an existing
+// folder counts as success. Throws the first error otherwise.
+void makeDirectories(FileSystem& fs, const std::string& path);
+
+}  // namespace quillop

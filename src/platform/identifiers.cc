@@ -1,0 +1,19 @@
+#include "platform/identifiers.h"
+
+#include <uuid/uuid.h>
+
+#include <algorithm>
+
+namespace quillop {
+
+std::string newIdentifier() {
+  uuid_t uuid;
+  uuid_generate_random(uuid);
+  char text[37];
+  uuid_unparse_lower(uuid, text);
+  std::string id(text);
+  id.erase(std::remove(id.begin(), id.end(), '-'), id.end());
+  return id;
+}
+
+}  // namespace quillop

@@ -1,0 +1,11 @@
+// Random identifiers for batches and entries: a random (version 4) UUID in canonical text with
+// every "-" removed, lower-cased: 32 characters from 0-9 and a-f. Any thread.
+#pragma once
+
+#include <string>
+
+namespace quillop {
+
+std::string newIdentifier();
+
+}  // namespace quillop

@@ -1,0 +1,62 @@
+#include "platform/unicode.h"
+
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+namespace quillop {
+namespace {
+
+// Calls `visit` with every code point; returns false at the first ill-formed sequence.
+template <typename Visit>
+bool forEachCodePoint(std::string_view text, Visit visit) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t length = static_cast<int32_t>(text.size());
+  if (text.size() > static_cast<size_t>(INT32_MAX)) return false;
+  for (int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) return false;
+    if (!visit(c)) return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  return forEachCodePoint(text, [](UChar32) { return true; });
+}
+
+bool hasForbiddenNameCharacter(std::string_view text) {
+  bool found = false;
+  bool wellFormed = forEachCodePoint(text, [&](UChar32 c) {
+    switch (c) {
+      case '/': case '\\': case ':': case '<': case '>': case '"': case '|': case '?': case '*':
+        found = true;
+        return false;
+      default:
+        break;
+    }
+    const int8_t category = u_charType(c);
+    if (category == U_CONTROL_CHAR || category == U_FORMAT_CHAR) {
+      found = true;
+      return false;
+    }
+    return true;
+  });
+  return found || !wellFormed;
+}
+
+std::optional<std::string> lowercased(std::string_view text) {
+  if (!isValidUtf8(text)) return std::nullopt;
+  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  unicode.toLower(icu::Locale::getRoot());
+  std::string result;
+  unicode.toUTF8String(result);
+  return result;
+}
+
+}  // namespace quillop

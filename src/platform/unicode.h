@@ -1,0 +1,22 @@
+// Unicode checks on UTF-8 text, with ICU's character data. Pure functions; any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillop {
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool isValidUtf8(std::string_view text);
+
+// True when well-formed `text` holds a character that no portable file name may hold: one of
+// / \ : < > " | ? * or a control character (Unicode general categories Cc and Cf).
+// Ill-formed UTF-8 counts as holding one.
+bool hasForbiddenNameCharacter(std::string_view text);
+
+// Full Unicode lower-casing, independent of the user's locale (U+212A KELVIN SIGN becomes "k").
+// nullopt when `text` is not well-formed UTF-8.
+std::optional<std::string> lowercased(std::string_view text);
+
+}  // namespace quillop

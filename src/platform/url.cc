@@ -1,0 +1,80 @@
+#include "platform/url.h"
+
+#include <uriparser/Uri.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace quillop {
+namespace {
+
+std::string rangeText(const UriTextRangeA& range) {
+  if (range.first == nullptr || range.afterLast == nullptr) return {};
+  return std::string(range.first, range.afterLast);
+}
+
+std::string percentDecode(std::string text) {
+  if (text.empty()) return text;
+  const char* end = uriUnescapeInPlaceExA(text.data(), URI_FALSE, URI_BR_DONT_TOUCH);
+  text.resize(static_cast<size_t>(end - text.data()));
+  return text;
+}
+
+}  // namespace
+
+std::optional<Url> Url::parse(std::string_view text) {
+  std::string copy(text);
+  UriUriA uri;
+  const char* errorPos = nullptr;
+  if (uriParseSingleUriExA(&uri, copy.data(), copy.data() + copy.size(), &errorPos) !=
+      URI_SUCCESS) {
+    return std::nullopt;
+  }
+  Url url;
+  url.text_ = copy;
+  url.scheme_ = rangeText(uri.scheme);
+  std::transform(url.scheme_.begin(), url.scheme_.end(), url.scheme_.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string path;
+  for (const UriPathSegmentA* segment = uri.pathHead; segment != nullptr; segment = segment->next) {
+    if (segment != uri.pathHead) path += '/';
+    path += rangeText(segment->text);
+  }
+  const bool rooted = uri.absolutePath == URI_TRUE || uri.hostText.first != nullptr;
+  if (rooted && (uri.pathHead != nullptr || uri.absolutePath == URI_TRUE)) path.insert(0, "/");
+  uriFreeUriMembersA(&uri);
+  url.path_ = percentDecode(std::move(path));
+  return url;
+}
+
+Url Url::fromPath(std::string_view absolutePath) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string text = "file://";
+  for (unsigned char c : absolutePath) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      text += static_cast<char>(c);
+    } else {
+      text += '%';
+      text += hex[c >> 4];
+      text += hex[c & 15];
+    }
+  }
+  return *parse(text);
+}
+
+std::string Url::lastPathComponent() const {
+  std::string_view path = path_;
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  std::string_view::size_type slash = path.find_last_of('/');
+  if (slash == std::string_view::npos || path.size() == 1) return std::string(path);
+  return std::string(path.substr(slash + 1));
+}
+
+std::string Url::pathExtension() const {
+  std::string name = lastPathComponent();
+  std::string::size_type dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {};
+  return name.substr(dot + 1);
+}
+
+}  // namespace quillop

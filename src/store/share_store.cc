@@ -1,0 +1,94 @@
+#include "store/share_store.h"
+
+#include <cerrno>
+
+#include "platform/container.h"
+#include "platform/identifiers.h"
+#include "platform/json_file.h"
+#include "store/names.h"
+
+namespace quillop {
+namespace {
+
+constexpr size_t kInboxLimit = 19;  // a new batch is accepted while the inbox holds at most this
+constexpr const char* kBackupAttribute = "user.xdg.robots.backup";
+
+}  // namespace
+
+std::string ShareStore::sharedDirectory(FileSystem& fs) {
+  std::optional<std::string> container = groupContainer(fs, std::string(group));
+  if (!container) {
+    throw Error(std::string(Error::kShareDomain), Error::kContainerCode,
+                "Condivisione Mac non configurata: serve un profilo con App Group autorizzato.");
+  }
+  return *container + "/" + std::string(inboxName);
+}
+
+ShareStore::ShareStore(std::string directory, FileSystem& fs)
+    : directory_(std::move(directory)), id_(newIdentifier()), fs_(fs) {
+  makeDirectories(fs_, directory_);
+  if (fs_.list(directory_).size() > kInboxLimit) {
+    throw failure("La coda Condividi è piena. Apri Movarix per gestirla.");
+  }
+  const std::string folder = batchFolder();
+  fs_.makeDirectory(folder, 0700);
+  try {
+    fs_.setMode(folder, 0700);  // exact, whatever the umask
+    try {
+      fs_.setAttribute(directory_, kBackupAttribute, "false");
+    } catch (const Error& error) {
+      // A file system without user attributes cannot exclude anything: nothing to do.
+      if (!error.isPosix(ENOTSUP)) throw;
+    }
+  } catch (...) {
+    removeTree(fs_, folder);
+    throw;
+  }
+}
+
+ShareStore::~ShareStore() {
+  if (!finished_) removeTree(fs_, batchFolder());
+}
+
+void ShareStore::context(const std::string& ticket, const std::vector<std::string>& sources) {
+  nlohmann::ordered_json object = nlohmann::ordered_json::object();
+  object["ticket"] = ticket;
+  object["sources"] = sources;
+  writeFileAtomically(fs_, batchFolder(), "context.json", compactJson(object));
+}
+
+std::string ShareStore::publish() {
+  if (finished_ || entries_.empty()) throw failure("Nessun file preparato.");
+  const Batch batch{1, id_, entries_};
+  writeFileAtomically(fs_, batchFolder(), "manifest.json", compactJson(batch));
+  // The batch folder's own entry in the inbox must survive a power cut too.
+  syncDirectory(fs_, directory_);
+  finished_ = true;
+  return id_;
+}
+
+std::optional<Url> ShareStore::fileURL(const LoadedItem& item) {
+  std::optional<Url> candidate;
+  if (const Url* url = std::get_if<Url>(&item)) {
+    candidate = *url;
+  } else if (const Bytes* bytes = std::get_if<Bytes>(&item)) {
+    candidate = Url::parse(std::string(bytes->begin(), bytes->end()));
+  } else if (const std::string* text = std::get_if<std::string>(&item)) {
+    candidate = Url::parse(*text);
+  }
+  if (!candidate || !candidate->isFileUrl() || candidate->path().empty() ||
+      candidate->path().front() != '/') {
+    return std::nullopt;
+  }
+  return candidate;
+}
+
+bool ShareStore::safeName(std::string_view name) { return isSafeName(name); }
+
+std::optional<std::string> ShareStore::mime(const std::optional<std::string>& value) {
+  return acceptedMediaType(value);
+}
+
+Error ShareStore::failure(std::string message) { return quillop::failure(std::move(message)); }
+
+}  // namespace quillop

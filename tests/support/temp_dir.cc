@@ -1,0 +1,71 @@
+#include "support/temp_dir.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/file_system.h"
+
+namespace quillop::testing {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
+                        "/quillop-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  // Tests may leave read-only folders behind; make them writable so that removal succeeds.
+  std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0) {
+  }
+  removeTree(FileSystem::posix(), path_);
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+unsigned permissions(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return 0;
+  return st.st_mode & 07777;
+}
+
+void makeFolder(const std::string& path) { makeDirectories(FileSystem::posix(), path); }
+
+std::vector<std::string> listFolder(const std::string& path) {
+  std::vector<std::string> names;
+  try {
+    names = FileSystem::posix().list(path);
+  } catch (...) {
+    return {};
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace quillop::testing

@@ -1,0 +1,32 @@
+// A fresh folder under $TMPDIR (or /tmp) for one test, removed with everything in it on
+// destruction, plus small file helpers for tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillop::testing {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& contents);
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);  // lstat succeeds
+unsigned permissions(const std::string& path);  // st_mode & 07777
+void makeFolder(const std::string& path);  // with parents
+// Names inside a folder, sorted; empty when it cannot be listed.
+std::vector<std::string> listFolder(const std::string& path);
+
+}  // namespace quillop::testing
