@@ -79,9 +79,13 @@ void FaultFileSystem::reportSize(std::string suffix, std::uint64_t size) {
   std::lock_guard<std::mutex> guard(mutex_);
   reportedSizes_.emplace_back(std::move(suffix), size);
 }
-void FaultFileSystem::virtualContent(std::string suffix, std::uint64_t length) {
+void FaultFileSystem::virtualContent(std::string suffix, std::uint64_t length, bool zeroFill) {
   std::lock_guard<std::mutex> guard(mutex_);
-  virtualFiles_.emplace_back(std::move(suffix), length);
+  virtualFiles_.emplace_back(std::move(suffix), length, zeroFill);
+}
+void FaultFileSystem::discardWrites(std::string suffix) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  discardedWrites_.push_back(std::move(suffix));
 }
 void FaultFileSystem::onOpen(std::function<void(const std::string&, int)> hook) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -104,8 +108,8 @@ int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
   int fd = ForwardingFileSystem::open(path, flags, mode);
   std::lock_guard<std::mutex> guard(mutex_);
   paths_[fd] = path;
-  for (const auto& [suffix, length] : virtualFiles_) {
-    if (matches(path, suffix)) virtuals_[fd] = Virtual{length};
+  for (const auto& [suffix, length, zeroFill] : virtualFiles_) {
+    if (matches(path, suffix)) virtuals_[fd] = Virtual{length, zeroFill};
   }
   record("open " + path);
   return fd;
@@ -153,7 +157,7 @@ long FaultFileSystem::read(int fd, void* buffer, size_t count) {
       Virtual& file = it->second;
       const std::uint64_t left = file.length - file.offset;
       const size_t n = static_cast<size_t>(std::min<std::uint64_t>(left, count));
-      std::memset(buffer, 0, n);
+      if (file.zeroFill) std::memset(buffer, 0, n);
       file.offset += n;
       result = static_cast<long>(n);
       handled = true;
@@ -173,7 +177,9 @@ long FaultFileSystem::write(int fd, const void* buffer, size_t count) {
     for (const auto& [suffix, most] : shortWrites_) {
       if (matches(path, suffix)) count = std::min(count, most);
     }
-    record("write " + path);
+    for (const std::string& suffix : discardedWrites_) {
+      if (matches(path, suffix)) return static_cast<long>(count);
+    }
   }
   return ForwardingFileSystem::write(fd, buffer, count);
 }
@@ -192,7 +198,9 @@ long FaultFileSystem::copyRange(int in, int out, size_t count) {
       if (matches(to, suffix)) return -EXDEV;
     }
     if (readHook_ && matches(from, readHookSuffix_)) return -EXDEV;
-    record("write " + to);
+    for (const std::string& suffix : discardedWrites_) {
+      if (matches(to, suffix)) return -EXDEV;
+    }
   }
   return ForwardingFileSystem::copyRange(in, out, count);
 }
@@ -208,7 +216,12 @@ int FaultFileSystem::sync(int fd) {
 }
 
 struct stat FaultFileSystem::linkStatus(const std::string& path) {
-  return ForwardingFileSystem::linkStatus(path);
+  struct stat st = ForwardingFileSystem::linkStatus(path);
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (const auto& [suffix, size] : reportedSizes_) {
+    if (matches(path, suffix)) st.st_size = static_cast<off_t>(size);
+  }
+  return st;
 }
 
 void FaultFileSystem::makeDirectory(const std::string& path, mode_t mode) {

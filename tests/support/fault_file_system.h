@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -16,7 +17,7 @@ namespace quillop::testing {
 
 class FaultFileSystem : public ForwardingFileSystem {
  public:
-  // Operation log entries: "open <path>", "write <path>", "sync <path>", "rename <from> <to>",
+  // Operation log entries: "open <path>", "sync <path>", "rename <from> <to>",
   // "mkdir <path>", "remove <path>", "close <path>".
   std::vector<std::string> log() const;
   void clearLog();
@@ -35,10 +36,13 @@ class FaultFileSystem : public ForwardingFileSystem {
   // Replaces the free space answer; nullopt in the optional means "no value".
   void setFreeSpace(std::optional<std::uint64_t> bytes);
   void failFreeSpace(int err);
-  // Makes fstat report this size for files whose path ends with `suffix` (regular file kept).
+  // Makes fstat and lstat report this size for paths ending with `suffix` (type kept).
   void reportSize(std::string suffix, std::uint64_t size);
-  // Serves reads of a file ending with `suffix` from a virtual length of zeros (no disk).
-  void virtualContent(std::string suffix, std::uint64_t length);
+  // Serves reads of a file ending with `suffix` from a virtual length (no disk). With
+  // `zeroFill` false the buffer is left as it is, for copies whose bytes nobody looks at.
+  void virtualContent(std::string suffix, std::uint64_t length, bool zeroFill = true);
+  // Writes to paths ending with `suffix` succeed without storing anything.
+  void discardWrites(std::string suffix);
   // Runs `hook(path, flags)` before every open.
   void onOpen(std::function<void(const std::string&, int)> hook);
   // Runs `hook(path)` after every successful read chunk from a file ending with `suffix`.
@@ -67,6 +71,7 @@ class FaultFileSystem : public ForwardingFileSystem {
   };
   struct Virtual {
     std::uint64_t length;
+    bool zeroFill;
     std::uint64_t offset = 0;
   };
   std::string pathOf(int fd) const;
@@ -87,7 +92,9 @@ class FaultFileSystem : public ForwardingFileSystem {
   };
   std::vector<ReadFault> readFaults_;
   std::vector<std::pair<std::string, size_t>> shortWrites_;
-  std::vector<std::pair<std::string, std::uint64_t>> reportedSizes_, virtualFiles_;
+  std::vector<std::pair<std::string, std::uint64_t>> reportedSizes_;
+  std::vector<std::tuple<std::string, std::uint64_t, bool>> virtualFiles_;
+  std::vector<std::string> discardedWrites_;
   std::optional<int> attributeFault_, copyRangeFault_, freeSpaceFault_;
   std::optional<std::optional<std::uint64_t>> freeSpace_;
   std::function<void(const std::string&, int)> openHook_;

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when any is missing.
+# Usage: scripts/setup.sh   (as root, or with sudo available)
+set -euo pipefail
+
+packages=(
+  cmake g++ ninja-build pkg-config
+  libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev
+  qt6-base-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  coreutils tar openssl
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}" >&2
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,131 @@
+// ShareStore::append: one shared item into the batch, as one data file "<entry id>.bin".
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "archive/directory_writer.h"
+#include "platform/file_handle.h"
+#include "platform/identifiers.h"
+#include "store/share_store.h"
+
+namespace quillop {
+namespace {
+
+constexpr size_t kMaxEntries = 100;
+
+bool copyRangeUnsupported(long result) {
+  return result == -EXDEV || result == -EINVAL || result == -ENOSYS || result == -EOPNOTSUPP ||
+         result == -EBADF;
+}
+
+// Writes one whole chunk, completing short writes. A write that makes no progress and reports no
+// error is "Scrittura interrotta."; a reported error is passed on.
+void writeChunk(FileHandle& output, const char* bytes, size_t length) {
+  while (length > 0) {
+    long written = output.fileSystem().write(output.descriptor(), bytes, length);
+    if (written < 0) throw systemError(static_cast<int>(-written), output.path());
+    if (written == 0) throw ShareStore::failure("Scrittura interrotta.");
+    bytes += written;
+    length -= static_cast<size_t>(written);
+  }
+}
+
+}  // namespace
+
+void ShareStore::append(const Url& source, const std::string& name,
+                        const std::optional<std::string>& mime, const Cancelled& cancelled) {
+  if (finished_ || entries_.size() >= kMaxEntries || !source.isFileUrl() || !safeName(name)) {
+    throw failure("File condiviso non valido.");
+  }
+  const std::string path = source.path();
+
+  // Both looks describe the item itself: a final symbolic link is never followed.
+  if (S_ISDIR(fs_.linkStatus(path).st_mode)) {
+    const std::string id = newIdentifier();
+    const std::uint64_t length =
+        DirectoryWriter::write(path, batchFolder() + "/" + id + ".bin", cancelled, fs_);
+    entries_.push_back(Entry{id, name, length, std::string(directoryMime)});
+    return;
+  }
+
+  const struct stat item = fs_.linkStatus(path);
+  if (!S_ISREG(item.st_mode) || item.st_size < 0 ||
+      static_cast<std::uint64_t>(item.st_size) > maxBytes) {
+    throw failure("Il file non è regolare o supera 50 GB.");
+  }
+  const std::uint64_t expected = static_cast<std::uint64_t>(item.st_size);
+
+  const std::optional<std::uint64_t> freeBytes = fs_.freeSpace(directory_);
+  if (!freeBytes || expected + kFreeSpaceMargin >= *freeBytes) {
+    throw failure("Spazio insufficiente sul Mac.");
+  }
+
+  const std::string id = newIdentifier();
+  const std::uint64_t count =
+      copyRegularFile(path, batchFolder() + "/" + id + ".bin", cancelled);
+  if (count != expected) throw failure("Il file è cambiato durante la copia.");
+  entries_.push_back(Entry{id, name, count, ShareStore::mime(mime)});
+}
+
+// Copies `source` into the new file `target` in chunks of at most 262,144 bytes, polling
+// `cancelled` before the first chunk and after each one and refusing to pass 50,000,000,000
+// bytes (the crossing chunk is not written). Chunks move with copy_file_range where the file
+// systems allow it, through a buffer otherwise. The copy is on stable storage when this returns.
+// Both files are closed on every way out, the source first.
+std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::string& target,
+                                          const Cancelled& cancelled) {
+  FileHandle input = DirectoryWriter::open(source, fs_);
+  FileHandle output;
+  try {
+    output = FileHandle::open(fs_, target, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  } catch (const Error&) {
+    throw failure("File non leggibile.");
+  }
+  struct CloseInOrder {
+    FileHandle& input;
+    FileHandle& output;
+    ~CloseInOrder() {
+      input.close();
+      output.close();
+    }
+  } closeInOrder{input, output};
+
+  throwIfCancelled(cancelled);
+  std::uint64_t count = 0;
+  bool useCopyRange = true;
+  std::unique_ptr<char[]> buffer;
+  for (;;) {
+    size_t moved = 0;
+    // Near the limit a chunk must be seen before it is written, so the buffered path takes over.
+    if (useCopyRange && maxBytes - count >= kChunkSize) {
+      const long result =
+          fs_.copyRange(input.descriptor(), output.descriptor(), kChunkSize);
+      if (result >= 0) {
+        moved = static_cast<size_t>(result);
+        if (moved == 0) break;
+        count += moved;
+      } else if (copyRangeUnsupported(result)) {
+        // The file offsets moved with what was copied, so the buffered path resumes exactly.
+        useCopyRange = false;
+        continue;
+      } else {
+        throw systemError(static_cast<int>(-result), source);
+      }
+    } else {
+      if (!buffer) buffer = std::make_unique<char[]>(kChunkSize);
+      moved = input.read(buffer.get(), kChunkSize);
+      if (moved == 0) break;
+      count += moved;
+      if (count > maxBytes) throw failure("Il limite è 50 GB per file.");
+      writeChunk(output, buffer.get(), moved);
+    }
+    throwIfCancelled(cancelled);
+  }
+  output.sync();
+  return count;
+}
+
+}  // namespace quillop
