@@ -104,7 +104,7 @@ TEST_F(Import, OnlyRegularFilesAreCopied) {
   ASSERT_EQ(symlink((temp / "target").c_str(), (temp / "to-file").c_str()), 0);
   ASSERT_EQ(symlink((temp / "folder").c_str(), (temp / "to-folder").c_str()), 0);
   ASSERT_EQ(mkfifo((temp / "pipe").c_str(), 0600), 0);
-  for (const std::string path :
+  for (const std::string& path :
        {temp / "to-file", temp / "to-folder", temp / "pipe", std::string("/dev/null")}) {
     EXPECT_FAILURE(store.append(Url::fromPath(path), "x", std::nullopt),
                    "Il file non è regolare o supera 50 GB.");
