@@ -1,0 +1,117 @@
+// Movarix, the stand-in for the host application: it verifies every published batch in the
+// shared inbox and prints a short report. `--ticket TOKEN` first writes a fresh "ready.json"
+// at the container's root. The share opens it from three folders above its own bundle; a
+// SIGCONT (the share's "come to the front") while it runs makes it look at the inbox again.
+
+#include <signal.h>
+
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <string>
+
+#include "batch_check.h"
+#include "platform/container.h"
+#include "platform/json_file.h"
+#include "store/share_store.h"
+
+#ifndef QUILLOP_VERSION
+#define QUILLOP_VERSION "0"
+#endif
+
+namespace {
+
+volatile std::sig_atomic_t activated = 0;
+
+void onActivate(int) { activated = 1; }
+
+constexpr const char* kHelp =
+    "Uso: Movarix [--ticket TOKEN]\n"
+    "Sostituto di prova di Movarix: verifica ogni lotto pubblicato nella coda di\n"
+    "quillop-share (manifest, dimensioni, archivi delle cartelle e digest SHA-256) e stampa\n"
+    "un breve resoconto. Con --ticket scrive prima un \"ready.json\" nuovo con TOKEN.\n"
+    "Stato d'uscita: 0 tutti i lotti pubblicati sono integri; 1 altrimenti; 2 uso errato.\n";
+
+std::string plural(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Prints the report of the inbox; returns the number of published batches that fail.
+size_t report(const std::string& inbox) {
+  std::cout << "Coda: " << inbox << "\n";
+  size_t verified = 0, broken = 0, pending = 0;
+  for (const quillop::CheckedBatch& batch : quillop::checkInbox(inbox)) {
+    if (!batch.published && !batch.problem) {
+      ++pending;
+      continue;
+    }
+    if (!batch.verified()) {
+      ++broken;
+      std::cout << "Lotto " << batch.id << ": NON VALIDO: " << *batch.problem << "\n";
+      continue;
+    }
+    ++verified;
+    std::cout << "Lotto " << batch.id << ": " << plural(batch.files.size(), "file", "file")
+              << ", ticket \"" << batch.ticket << "\": verificato\n";
+    for (const quillop::CheckedFile& file : batch.files) {
+      std::cout << "  " << file.entry.name << " (" << file.entry.size << " byte, "
+                << file.entry.mime.value_or("tipo sconosciuto");
+      if (file.members) std::cout << ", " << plural(*file.members, "voce", "voci") << " verificate";
+      std::cout << ")\n";
+    }
+  }
+  std::cout << "Riepilogo: " << plural(verified, "lotto verificato", "lotti verificati") << ", "
+            << plural(broken, "lotto non valido", "lotti non validi") << ", "
+            << plural(pending, "lotto in preparazione", "lotti in preparazione") << ".\n";
+  return broken;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::optional<std::string> ticket;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--ticket" && i + 1 < argc) {
+      ticket = argv[++i];
+    } else if (argument == "--help") {
+      std::cout << kHelp;
+      return 0;
+    } else if (argument == "--version") {
+      std::cout << "Movarix (sostituto di prova) " QUILLOP_VERSION "\n";
+      return 0;
+    } else {
+      std::cerr << "Movarix: argomento non valido: " << argument << "\n" << kHelp;
+      return 2;
+    }
+  }
+  signal(SIGCONT, onActivate);
+
+  quillop::FileSystem& fs = quillop::FileSystem::posix();
+  const std::optional<std::string> container =
+      quillop::groupContainer(fs, std::string(quillop::ShareStore::group));
+  if (!container) {
+    std::cerr << "Movarix: contenitore del gruppo non disponibile\n";
+    return 1;
+  }
+  try {
+    if (ticket) {
+      const double now = std::chrono::duration<double>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+      nlohmann::ordered_json ready{{"time", now}, {"ticket", *ticket}};
+      quillop::writeFileAtomically(fs, *container, "ready.json", quillop::compactJson(ready));
+      std::cout << "Scritto ready.json con il ticket \"" << *ticket << "\".\n";
+    }
+  } catch (const quillop::Error& error) {
+    std::cerr << "Movarix: " << error.message() << "\n";
+    return 1;
+  }
+  const std::string inbox = *container + "/" + std::string(quillop::ShareStore::inboxName);
+  size_t broken = 0;
+  do {
+    activated = 0;
+    broken = report(inbox);
+  } while (activated);
+  return broken == 0 ? 0 : 1;
+}

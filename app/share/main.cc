@@ -1,0 +1,120 @@
+// quillop-share: the extension host. It makes one share request from its command line, one
+// ShareViewController for it, and shows it with the terminal front end.
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/qt/process_workspace.h"
+#include "platform/qt/qt_main_queue.h"
+#include "platform/qt/qt_media_types.h"
+#include "share/argument_attachments.h"
+#include "share/linux_services.h"
+#include "share/share_request.h"
+#include "share/share_view_controller.h"
+#include "share/worker_queue.h"
+#include "terminal_front_end.h"
+
+#ifndef QUILLOP_VERSION
+#define QUILLOP_VERSION "0"
+#endif
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+constexpr const char* kHelp =
+    "Uso: quillop-share [--terminal] [--] FILE...\n"
+    "Prepara i file e le cartelle indicati in un lotto nella coda di Movarix, poi apre Movarix.\n"
+    "\n"
+    "Ogni argomento è un elemento da condividere: un percorso (relativo alla cartella\n"
+    "corrente), un URI file:// come lo passano i file manager, oppure un altro URI, che viene\n"
+    "rifiutato come link. Un file il cui nome comincia con \"schema:\" si indica come ./nome.\n"
+    "\n"
+    "Opzioni:\n"
+    "  --terminal   mostra lo stato nel terminale (su stderr)\n"
+    "  --help       mostra questo aiuto ed esce\n"
+    "  --version    mostra la versione ed esce\n"
+    "  --           gli argomenti seguenti sono file, anche se cominciano con \"-\"\n"
+    "\n"
+    "Ctrl-C (o SIGTERM) equivale al pulsante \"Annulla\".\n"
+    "Stato d'uscita: 0 lotto consegnato a Movarix; 1 condivisione annullata dopo un errore;\n"
+    "130 condivisione annullata dall'utente; 2 riga di comando non valida.\n";
+
+std::string workingDirectory() {
+  std::vector<char> buffer(4096);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return "/";
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace quillop;
+
+  std::vector<std::string> arguments;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (options && argument == "--") {
+      options = false;
+    } else if (options && argument == "--help") {
+      std::cout << kHelp;
+      return 0;
+    } else if (options && argument == "--version") {
+      std::cout << "quillop-share " QUILLOP_VERSION "\n";
+      return 0;
+    } else if (options && argument == "--terminal") {
+      // The terminal front end is the only one so far.
+    } else if (options && argument.size() > 1 && argument[0] == '-') {
+      std::cerr << "quillop-share: opzione sconosciuta: " << argument
+                << "\nPer l'elenco delle opzioni: quillop-share --help\n";
+      return kUsageError;
+    } else {
+      arguments.push_back(argument);
+    }
+  }
+
+  QCoreApplication application(argc, argv);
+
+  // Declared before everything that may submit to it, so it outlives every job.
+  auto delivery = std::make_shared<WorkerQueue>("item-loading");
+  auto mainQueue = std::make_shared<QtMainQueue>();
+
+  InputItem item;
+  const std::string cwd = workingDirectory();
+  for (const std::string& argument : arguments) {
+    item.attachments.push_back(argumentAttachment(argument, cwd, delivery));
+  }
+  std::vector<InputItem> items;
+  if (!item.attachments.empty()) items.push_back(std::move(item));
+  auto request = std::make_shared<ShareRequest>(std::move(items));
+
+  SharePlatform platform;
+  platform.mainQueue = mainQueue;
+  platform.makeSerialQueue = [](const std::string& label) {
+    return std::make_unique<WorkerQueue>(label);
+  };
+  platform.mediaTypes = std::make_shared<QtMediaTypes>();
+  platform.securityScope = std::make_shared<GrantingSecurityScope>();
+  platform.clock = std::make_shared<SystemClock>();
+  platform.bundle = std::make_shared<ExecutableBundle>();
+  platform.workspace = std::make_shared<ProcessWorkspace>();
+
+  int status = 0;
+  {
+    auto controller = ShareViewController::create(platform);
+    controller->setExtensionContext(request);
+    TerminalFrontEnd frontEnd(controller, request, mainQueue);
+    status = frontEnd.run();
+  }
+  return status;
+}

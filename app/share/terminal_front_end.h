@@ -1,0 +1,53 @@
+// The terminal front end of the extension host: it shows the controller's view on a terminal.
+// The status line goes to stderr; SIGINT and SIGTERM press "Annulla". When nothing of the
+// controller is left to run while the request is still open (a failure is on screen), it
+// presses "Annulla" for the user. It stops once the request has ended and nothing is left to
+// run, so that a cancelled batch is removed before the process exits.
+//
+// Needs a QCoreApplication, whose event loop is the main queue. Main thread only.
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+#include "share/platform/queues.h"
+#include "share/share_request.h"
+#include "share/share_view_controller.h"
+#include "status_line.h"
+
+class QSocketNotifier;
+
+namespace quillop {
+
+class TerminalFrontEnd {
+ public:
+  // Exit statuses.
+  static constexpr int kCompleted = 0;
+  static constexpr int kFailed = 1;      // cancelled by the front end after a failure
+  static constexpr int kInterrupted = 130;  // cancelled by the user
+
+  TerminalFrontEnd(std::shared_ptr<ShareViewController> controller,
+                   std::shared_ptr<ShareRequest> request, std::shared_ptr<MainQueue> mainQueue);
+  ~TerminalFrontEnd();
+  TerminalFrontEnd(const TerminalFrontEnd&) = delete;
+  TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
+
+  // Loads the view, shows it, runs the share to its end and returns the exit status.
+  int run();
+
+ private:
+  void pressCancel();
+  // Called on the main thread whenever the controller may have gone idle or the request ended.
+  void check();
+
+  std::shared_ptr<ShareViewController> controller_;
+  std::shared_ptr<ShareRequest> request_;
+  std::shared_ptr<MainQueue> mainQueue_;
+  StatusLine status_;
+  std::unique_ptr<QSocketNotifier> signals_;
+  bool pressedForUser_ = false;
+  bool finished_ = false;
+  int exitStatus_ = kFailed;
+};
+
+}  // namespace quillop

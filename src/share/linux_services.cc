@@ -1,0 +1,33 @@
+#include "share/linux_services.h"
+
+#include <chrono>
+#include <string_view>
+
+#include "platform/error.h"
+
+namespace quillop {
+
+double SystemClock::now() {
+  const auto since1970 = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration<double>(since1970).count();
+}
+
+std::string ExecutableBundle::mainBundlePath() {
+  try {
+    return bundleOf(fs_.resolve("/proc/self/exe"));
+  } catch (const Error&) {
+    return {};
+  }
+}
+
+std::string ExecutableBundle::bundleOf(const std::string& executable) {
+  const std::string::size_type slash = executable.find_last_of('/');
+  std::string folder = slash == 0 ? "/" : executable.substr(0, slash);
+  constexpr std::string_view kInside = "/Contents/MacOS";
+  if (folder.size() > kInside.size() && folder.ends_with(kInside)) {
+    folder.resize(folder.size() - kInside.size());
+  }
+  return folder;
+}
+
+}  // namespace quillop

@@ -1,0 +1,112 @@
+#include "share/share_view_controller.h"
+
+#include <cerrno>
+#include <new>
+
+#include "store/share_store.h"
+
+namespace quillop {
+
+// Pending work: every job holds the controller through this record, which tells the idle
+// observer when the last job has gone.
+struct ShareViewController::Jobs {
+  Jobs(Self owner, std::function<void()> observer)
+      : owner(std::move(owner)), observer(std::move(observer)) {}
+  ~Jobs() {
+    std::function<void()> notify = std::move(observer);
+    owner.reset();  // may destroy the controller; nothing below touches it
+    if (notify) notify();
+  }
+  Self owner;
+  std::function<void()> observer;
+};
+
+std::shared_ptr<ShareViewController> ShareViewController::create(SharePlatform platform) {
+  return std::shared_ptr<ShareViewController>(new ShareViewController(std::move(platform)));
+}
+
+ShareViewController::ShareViewController(SharePlatform platform)
+    : platform_(std::move(platform)),
+      work_(platform_.makeSerialQueue(workQueueLabel)),
+      preparation_(std::make_shared<SharePreparation>()),
+      label_(TextField::labelWithString("Preparazione dei file per Movarix\u2026")) {}
+
+ShareViewController::~ShareViewController() = default;
+
+void ShareViewController::setExtensionContext(std::shared_ptr<ExtensionContext> context) {
+  extensionContext_ = std::move(context);
+}
+
+void ShareViewController::loadView() {
+  view_ = std::make_shared<View>(Rect{0, 0, 430, 130});
+  label_->setFrame(Rect{24, 68, 382, 40});
+  label_->setMaximumNumberOfLines(2);
+  view_->addSubview(label_);
+  // The button must not keep its controller alive: the controller owns the view tree.
+  std::weak_ptr<ShareViewController> target = weak_from_this();
+  auto button = Button::buttonWithTitle("Annulla", [target] {
+    if (Self controller = target.lock()) controller->cancelShare();
+  });
+  button->setFrame(Rect{320, 20, 86, 30});
+  view_->addSubview(std::move(button));
+}
+
+void ShareViewController::viewDidAppear() {
+  if (started_) return;
+  started_ = true;
+  if (!preparation_->begin()) return;
+  AttachmentList attachments = attachmentList();
+  if (attachments->empty() || attachments->size() > maxAttachments) {
+    fail(ShareStore::failure("Seleziona da 1 a 100 file."));
+    return;
+  }
+  work_->async([self = retain(), attachments] { self->prepare(attachments); });
+}
+
+void ShareViewController::cancelShare() {
+  preparation_->cancel();
+  if (extensionContext_) {
+    extensionContext_->cancelRequest(ShareStore::failure("Preparazione annullata."));
+  }
+}
+
+void ShareViewController::fail(const Error& error) {
+  preparation_->cancel();
+  platform_.mainQueue->async(
+      [self = retain(), message = error.message()] { self->label_->setText(message); });
+}
+
+void ShareViewController::failWithCurrentException() {
+  try {
+    throw;
+  } catch (const Error& error) {
+    fail(error);
+  } catch (const std::bad_alloc&) {
+    fail(systemError(ENOMEM, ""));
+  } catch (const std::exception& error) {
+    // Errors of a library that does not speak `Error` (JSON, containers): shown as they are.
+    fail(Error("C++", 0, error.what()));
+  }
+}
+
+bool ShareViewController::busy() const {
+  std::lock_guard<std::mutex> guard(jobsLock_);
+  return !jobs_.expired();
+}
+
+void ShareViewController::setIdleObserver(std::function<void()> observer) {
+  std::lock_guard<std::mutex> guard(jobsLock_);
+  idleObserver_ = std::move(observer);
+}
+
+ShareViewController::Self ShareViewController::retain() {
+  std::lock_guard<std::mutex> guard(jobsLock_);
+  std::shared_ptr<Jobs> jobs = jobs_.lock();
+  if (!jobs) {
+    jobs = std::make_shared<Jobs>(shared_from_this(), idleObserver_);
+    jobs_ = jobs;
+  }
+  return Self(jobs, this);
+}
+
+}  // namespace quillop

@@ -1,0 +1,107 @@
+// The controller of one share request: it builds the small window, starts the share once its
+// view is on screen, runs the intake of the attachments on its private serial queue, shows
+// progress and failures in the status line, cancels the request on "Annulla" and, once the
+// batch is published, opens the host application and completes the request.
+//
+// Threads: `loadView`, `viewDidAppear`, `cancelShare`, `setExtensionContext`, `statusText` and
+// every status-line change run on the main thread; the preparation job and the `load` steps run
+// on the serial queue "ex.quillop.mac.share"; each import runs on the thread on which its
+// attachment delivers. `busy` and `setIdleObserver` may be called from any thread.
+//
+// Ownership: made by `create` and held by `std::shared_ptr`. Every job the controller submits
+// (queue jobs, load completions, the workspace's completion) holds it, so it lives until the
+// last of them has run. Failures never escape: they end in `fail`, which cancels the
+// preparation and shows the error's message; the request then stays open until "Annulla".
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "share/platform/extension_context.h"
+#include "share/platform/share_platform.h"
+#include "share/share_preparation.h"
+#include "share/view_tree.h"
+
+namespace quillop {
+
+class ShareStore;
+
+class ShareViewController : public std::enable_shared_from_this<ShareViewController> {
+ public:
+  static constexpr const char* workQueueLabel = "ex.quillop.mac.share";
+  static constexpr int maxAttachments = 100;
+
+  static std::shared_ptr<ShareViewController> create(SharePlatform platform);
+  ShareViewController(const ShareViewController&) = delete;
+  ShareViewController& operator=(const ShareViewController&) = delete;
+  ~ShareViewController();
+
+  // The request; none until the host sets one.
+  void setExtensionContext(std::shared_ptr<ExtensionContext> context);
+  std::shared_ptr<ExtensionContext> extensionContext() const { return extensionContext_; }
+
+  // Builds the view tree: root 0,0,430,130; status line 24,68,382,40 (2 lines); button
+  // "Annulla" 320,20,86,30 whose action is `cancelShare`.
+  void loadView();
+  // The root view; null before `loadView`.
+  std::shared_ptr<View> view() const { return view_; }
+  const std::string& statusText() const { return label_->text(); }
+
+  // Starts the share, once: begins the preparation, checks that 1 to 100 attachments came and
+  // submits the preparation job. Later calls do nothing.
+  void viewDidAppear();
+  // "Annulla": cancels the preparation and the request with "Preparazione annullata.".
+  void cancelShare();
+
+  SharePreparation::State preparationState() const { return preparation_->state(); }
+
+  // True while a job of this controller is pending or running anywhere.
+  bool busy() const;
+  // Called, on the thread that released it, each time the last pending job has gone. The
+  // observer must not call back into the controller synchronously.
+  void setIdleObserver(std::function<void()> observer);
+
+ private:
+  using AttachmentList = std::shared_ptr<const Attachments>;
+  using Self = std::shared_ptr<ShareViewController>;
+  struct Jobs;
+
+  explicit ShareViewController(SharePlatform platform);
+
+  // A reference for a job: keeps the controller alive and counts as pending work.
+  Self retain();
+  void fail(const Error& error);
+  // Calls `fail` with whatever the current exception is.
+  void failWithCurrentException();
+  void launchHost();
+
+  // The intake (intake.cc).
+  AttachmentList attachmentList() const;
+  void prepare(const AttachmentList& attachments);
+  void load(const AttachmentList& attachments, size_t index, std::shared_ptr<ShareStore> store,
+            const std::string& ticket);
+  void loaded(const AttachmentList& attachments, size_t index, std::shared_ptr<ShareStore> store,
+              const std::string& ticket, const LoadedItem& item,
+              const std::optional<Error>& error);
+
+  SharePlatform platform_;
+  // The five fields of the controller, in this order.
+  std::unique_ptr<SerialQueue> work_;
+  std::shared_ptr<SharePreparation> preparation_;
+  std::shared_ptr<TextField> label_;
+  bool started_ = false;
+  std::vector<std::string> sources_;
+
+  std::shared_ptr<ExtensionContext> extensionContext_;
+  std::shared_ptr<View> view_;
+
+  mutable std::mutex jobsLock_;
+  std::weak_ptr<Jobs> jobs_;
+  std::function<void()> idleObserver_;
+};
+
+}  // namespace quillop

@@ -1,0 +1,21 @@
+// The host application's hand-over ticket, read from its "ready.json".
+#pragma once
+
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quillop {
+
+// Largest "ready.json" that is read; a bigger file gives the empty ticket.
+inline constexpr long kMaxTicketFileBytes = 1 << 20;
+// A ticket is fresh while its "time" is less than this many seconds away from now.
+inline constexpr double kTicketLifetime = 8.0;
+
+// The "ticket" string of the JSON object in the file at `path`, when the file is a regular file
+// of at most 1 MiB, parses as an object whose "time" is a number less than 8.0 seconds away from
+// `now` (in either direction) and whose "ticket" is a string. Every other case gives the empty
+// string, silently: no error escapes. Never blocks on a special file. Any thread.
+std::string readTicket(FileSystem& fs, const std::string& path, double now);
+
+}  // namespace quillop

@@ -1,0 +1,70 @@
+// A toolkit-neutral view tree: what a front end renders. Frames are in points, origin at the
+// parent's lower-left corner, y growing upwards (a top-left toolkit flips y).
+//
+// Views are created and changed on the main thread only; the observer of a text field is called
+// there, synchronously, after each change of its text.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillop {
+
+struct Rect {
+  double x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const Rect&) const = default;
+};
+
+class View {
+ public:
+  explicit View(Rect frame = {}) : frame_(frame) {}
+  virtual ~View() = default;
+  View(const View&) = delete;
+  View& operator=(const View&) = delete;
+
+  const Rect& frame() const { return frame_; }
+  void setFrame(Rect frame) { frame_ = frame; }
+  const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
+  void addSubview(std::shared_ptr<View> view) { subviews_.push_back(std::move(view)); }
+
+ private:
+  Rect frame_;
+  std::vector<std::shared_ptr<View>> subviews_;
+};
+
+// A label: non-editable text shown on at most `maximumNumberOfLines` lines (0: no limit).
+class TextField : public View {
+ public:
+  using Observer = std::function<void(const std::string& text)>;
+
+  static std::shared_ptr<TextField> labelWithString(std::string text);
+
+  const std::string& text() const { return text_; }
+  void setText(std::string text);
+  int maximumNumberOfLines() const { return maximumNumberOfLines_; }
+  void setMaximumNumberOfLines(int lines) { maximumNumberOfLines_ = lines; }
+  // One observer; a new one replaces the old.
+  void setObserver(Observer observer) { observer_ = std::move(observer); }
+
+ private:
+  std::string text_;
+  int maximumNumberOfLines_ = 0;
+  Observer observer_;
+};
+
+// A push button; `press` runs its action (nothing when it has none).
+class Button : public View {
+ public:
+  static std::shared_ptr<Button> buttonWithTitle(std::string title, std::function<void()> action);
+
+  const std::string& title() const { return title_; }
+  void press() const;
+
+ private:
+  std::string title_;
+  std::function<void()> action_;
+};
+
+}  // namespace quillop
