@@ -20,6 +20,7 @@ using testing::writeFile;
 
 class Publication : public ::testing::Test {
  protected:
+  TempDir temp;
   std::string inbox = temp / "inbox";
 
   // A source file of `contents` named `name`, as a file URL.
@@ -28,8 +29,6 @@ class Publication : public ::testing::Test {
     writeFile(temp / ("sources/" + name), contents);
     return Url::fromPath(temp / ("sources/" + name));
   }
-
-  TempDir temp;
 };
 
 TEST_F(Publication, ContextFileIsCompactEscapedAndReplaced) {
@@ -108,7 +107,7 @@ TEST_F(Publication, FailedWritesLeaveTheStoreOpenAndNoTemporaryFiles) {
     {
       ShareStore store(inbox, fs);
       store.append(source("a", "1"), "a", std::nullopt);
-      if (fault == 0) fs.failRename("manifest.json", EIO);
+      if (fault == 0) fs.failRename(".json", EIO);
       if (fault == 1) fs.failSync(".tmp", EIO);
       if (fault == 2) fs.failWrite(".tmp", ENOSPC);
       EXPECT_POSIX_ERROR(store.publish(), fault == 2 ? ENOSPC : EIO);
