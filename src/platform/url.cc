@@ -41,7 +41,8 @@ std::optional<Url> Url::parse(std::string_view text) {
     path += rangeText(segment->text);
   }
   const bool rooted = uri.absolutePath == URI_TRUE || uri.hostText.first != nullptr;
-  if (rooted && (uri.pathHead != nullptr || uri.absolutePath == URI_TRUE)) path.insert(0, "/");
+  if (rooted && (uri.pathHead != nullptr || uri.absolutePath == URI_TRUE))
+    path = std::string("/") + path;
   uriFreeUriMembersA(&uri);
   url.path_ = percentDecode(std::move(path));
   return url;
