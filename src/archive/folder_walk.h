@@ -1,0 +1,27 @@
+// The first pass of DirectoryWriter::write: visits every entry below a shared folder, enforces
+// the entry rules and limits, and sizes and hashes every regular file (read once, no output).
+// Runs on the calling thread; the result belongs to the caller.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/directory_writer.h"
+
+namespace quillop::archive {
+
+struct WalkResult {
+  std::vector<DirectoryWriter::Member> members;  // in the order found, each folder before its contents
+  std::uint64_t total = 0;                       // sum of the members' sizes
+};
+
+// Walks `source` without following any symbolic link. Throws at the first entry that breaks a
+// rule, with no further entry looked at: "Preparazione annullata.", "La cartella contiene
+// collegamenti." (the shared folder itself included), "Nome non supportato nella cartella."
+// (50,000 members, 2048-byte paths, the name rules), "File speciale non supportato.", "Cartella
+// oltre 50 GB.", or the platform's error of a status or listing call, unchanged. A `source`
+// that is not a folder gives no members. Writes nothing.
+WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, FileSystem& fs);
+
+}  // namespace quillop::archive
