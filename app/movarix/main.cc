@@ -1,7 +1,8 @@
 // Movarix, the stand-in for the host application: it verifies every published batch in the
-// shared inbox and prints a short report. `--ticket TOKEN` first writes a fresh "ready.json"
-// at the container's root. The share opens it from three folders above its own bundle; a
-// SIGCONT (the share's "come to the front") while it runs makes it look at the inbox again.
+// shared inbox and prints a short report. `--ticket TOKEN` first writes a fresh "ready.json" at
+// the container's root; `--take` removes each verified batch after the report. The share opens
+// it from three folders above its own bundle; a SIGCONT (the share's "come to the front") while
+// it runs makes it look at the inbox again.
 
 #include <signal.h>
 
@@ -26,18 +27,20 @@ volatile std::sig_atomic_t activated = 0;
 void onActivate(int) { activated = 1; }
 
 constexpr const char* kHelp =
-    "Uso: Movarix [--ticket TOKEN]\n"
+    "Uso: Movarix [--ticket TOKEN] [--take]\n"
     "Sostituto di prova di Movarix: verifica ogni lotto pubblicato nella coda di\n"
     "quillop-share (manifest, dimensioni, archivi delle cartelle e digest SHA-256) e stampa\n"
-    "un breve resoconto. Con --ticket scrive prima un \"ready.json\" nuovo con TOKEN.\n"
+    "un breve resoconto. Con --ticket scrive prima un \"ready.json\" nuovo con TOKEN;\n"
+    "con --take toglie dalla coda ogni lotto verificato, come Movarix dopo l'invio.\n"
     "Stato d'uscita: 0 tutti i lotti pubblicati sono integri; 1 altrimenti; 2 uso errato.\n";
 
 std::string plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// Prints the report of the inbox; returns the number of published batches that fail.
-size_t report(const std::string& inbox) {
+// Prints the report of the inbox; returns the number of published batches that fail. With
+// `take`, every verified batch is then removed, as the host does once it has sent one.
+size_t report(const std::string& inbox, bool take) {
   std::cout << "Coda: " << inbox << "\n";
   size_t verified = 0, broken = 0, pending = 0;
   for (const quillop::CheckedBatch& batch : quillop::checkInbox(inbox)) {
@@ -59,6 +62,10 @@ size_t report(const std::string& inbox) {
       if (file.members) std::cout << ", " << plural(*file.members, "voce", "voci") << " verificate";
       std::cout << ")\n";
     }
+    if (take) {
+      quillop::removeTree(quillop::FileSystem::posix(), inbox + "/" + batch.id);
+      std::cout << "  preso in carico e tolto dalla coda\n";
+    }
   }
   std::cout << "Riepilogo: " << plural(verified, "lotto verificato", "lotti verificati") << ", "
             << plural(broken, "lotto non valido", "lotti non validi") << ", "
@@ -70,10 +77,13 @@ size_t report(const std::string& inbox) {
 
 int main(int argc, char** argv) {
   std::optional<std::string> ticket;
+  bool take = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--ticket" && i + 1 < argc) {
       ticket = argv[++i];
+    } else if (argument == "--take") {
+      take = true;
     } else if (argument == "--help") {
       std::cout << kHelp;
       return 0;
@@ -111,7 +121,7 @@ int main(int argc, char** argv) {
   size_t broken = 0;
   do {
     activated = 0;
-    broken = report(inbox);
+    broken = report(inbox, take);
   } while (activated);
   return broken == 0 ? 0 : 1;
 }

@@ -55,8 +55,13 @@ std::string ProcessWorkspace::executableOf(const std::string& bundlePath) {
   return bundle + "/Contents/MacOS/" + name;
 }
 
-std::vector<int> ProcessWorkspace::runningInstances(const std::string& executable) {
+std::vector<int> ProcessWorkspace::runningInstances(const std::string& path) {
   std::vector<int> found;
+  std::string executable = path;
+  try {
+    executable = fs_.resolve(path);
+  } catch (const Error&) {
+  }
   std::vector<std::string> names;
   try {
     names = fs_.list("/proc");

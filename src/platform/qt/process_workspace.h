@@ -28,8 +28,8 @@ class ProcessWorkspace final : public Workspace {
 
   // The executable of a bundle: "/a/Movarix.app" gives "/a/Movarix.app/Contents/MacOS/Movarix".
   static std::string executableOf(const std::string& bundlePath);
-  // The processes of this user whose executable is `executable` (links resolved).
-  std::vector<int> runningInstances(const std::string& executable);
+  // The processes of this user running the executable at `path` (links resolved on both sides).
+  std::vector<int> runningInstances(const std::string& path);
 
  private:
   std::optional<Error> open(const std::string& bundlePath, const OpenConfiguration& config);
