@@ -13,16 +13,6 @@
 
 namespace quillop::testing {
 
-Error thrownBy(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error;
-  }
-  ADD_FAILURE() << "expected an Error, nothing was thrown";
-  return Error("none", 0, "");
-}
-
 std::string sha256Of(const std::string& bytes) {
   // One-shot EVP call: no incremental state shared with the code under test.
   unsigned char digest[EVP_MAX_MD_SIZE];

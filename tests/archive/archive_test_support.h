@@ -3,26 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "archive/directory_writer.h"
 #include "platform/error.h"
+#include "support/expect_error.h"
 
 namespace quillop::testing {
 
-// Runs `call` and returns the Error it throws; fails the test when nothing is thrown.
-Error thrownBy(const std::function<void()>& call);
-
-// Expects `call` to throw the system's failure value (domain "QuillopShare", code 2) with
-// exactly `expected`.
-#define EXPECT_FAILURE(call, expected)                                            \
-  do {                                                                           \
-    const ::quillop::Error thrown_ = ::quillop::testing::thrownBy([&] { call; }); \
-    EXPECT_EQ(thrown_.domain(), "QuillopShare");                                 \
-    EXPECT_EQ(thrown_.code(), 2);                                                \
-    EXPECT_EQ(thrown_.message(), expected);                                      \
-  } while (false)
 
 // SHA-256 of `bytes` as 64 lower-case hex digits, computed independently of the code under test.
 std::string sha256Of(const std::string& bytes);

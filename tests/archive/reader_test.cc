@@ -88,7 +88,7 @@ TEST(ReaderTest, DamagedHeadersAndLengthsAreRefused) {
   EXPECT_FAILURE(ArchiveReader::open(dir / "folder"), "Archivio non valido: non è un file regolare.");
   writeFile(dir / "a.bin", good);
   makeLink(dir / "a.bin", dir / "link");
-  EXPECT_TRUE(thrownBy([&] { ArchiveReader::open(dir / "link"); }).isPosix(ELOOP));
+  EXPECT_TRUE(thrownError([&] { ArchiveReader::open(dir / "link"); }).isPosix(ELOOP));
 }
 
 TEST(ReaderTest, DamagedIndexesAreRefused) {
@@ -163,7 +163,7 @@ TEST(ReaderTest, ExtractionNeedsAnEmptyRealFolder) {
   EXPECT_EQ(readFile(dir / "full/f"), "mine");
   makeFolder(dir / "real");
   makeLink(dir / "real", dir / "link");
-  const Error error = thrownBy([&] { reader.extract(dir / "link"); });
+  const Error error = thrownError([&] { reader.extract(dir / "link"); });
   EXPECT_TRUE(error.isPosix(ELOOP) || error.isPosix(ENOTDIR)) << error.message();
   EXPECT_TRUE(listFolder(dir / "real").empty());
 }
@@ -183,7 +183,7 @@ TEST(ReaderTest, ExtractionNeverFollowsALinkThatAppearsMeanwhile) {
       makeLink(dir / "outside", dir / "out/d");
     }
   });
-  EXPECT_TRUE(thrownBy([&] { reader.extract(dir / "out"); }).isPosix(ENOTDIR));
+  EXPECT_TRUE(thrownError([&] { reader.extract(dir / "out"); }).isPosix(ENOTDIR));
   EXPECT_TRUE(listFolder(dir / "outside").empty());
 }
 

@@ -171,7 +171,7 @@ TEST_F(WalkTest, FreeSpaceMustExceedTheArchiveAndTheMargin) {
 
   FaultFileSystem failing;
   failing.failFreeSpace(EIO);
-  const Error error = thrownBy([&] { DirectoryWriter::write(shared(), dir / "other", kNever, failing); });
+  const Error error = thrownError([&] { DirectoryWriter::write(shared(), dir / "other", kNever, failing); });
   EXPECT_TRUE(error.isPosix(EIO)) << error.message();
 }
 
@@ -179,7 +179,7 @@ TEST_F(WalkTest, ListingErrorsPassUnchanged) {
   makeFolder(shared() + "/sub");
   FaultFileSystem fs;
   fs.failList("/sub", EACCES);
-  const Error error = thrownBy([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
+  const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
   EXPECT_TRUE(error.isPosix(EACCES)) << error.message();
   EXPECT_FALSE(exists(target()));
 }
@@ -221,7 +221,7 @@ TEST_F(WalkTest, FlushErrorPassesUnchangedAndLeavesThePartialArchive) {
   writeFile(shared() + "/f", "data");
   FaultFileSystem fs;
   fs.failSync("out.bin", EIO);
-  const Error error = thrownBy([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
+  const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
   EXPECT_TRUE(error.isPosix(EIO)) << error.message();
   EXPECT_TRUE(exists(target()));
 }
