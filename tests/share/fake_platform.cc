@@ -48,11 +48,6 @@ void FakeLoader::add(ItemProvider::Completion completion, LoadedItem item,
   ++requested_;
 }
 
-size_t FakeLoader::pending() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return pending_.size();
-}
-
 size_t FakeLoader::requested() const {
   std::lock_guard<std::mutex> guard(lock_);
   return requested_;
@@ -135,11 +130,6 @@ std::vector<std::string> FakeWorkspace::openedPaths() const {
 std::vector<OpenConfiguration> FakeWorkspace::configs() const {
   std::lock_guard<std::mutex> guard(lock_);
   return configs_;
-}
-
-size_t FakeWorkspace::unanswered() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return unanswered_.size();
 }
 
 SharePlatform FakePlatform::platform(FileSystem& fs) {

@@ -42,7 +42,6 @@ class ManualQueue final : public MainQueue, public SerialQueue {
 class FakeLoader {
  public:
   void add(ItemProvider::Completion completion, LoadedItem item, std::optional<Error> error);
-  size_t pending() const;
   // Delivers the oldest pending load on a new thread and waits for it; false when none.
   bool deliverNext();
   // Starts delivering the oldest pending load on a new thread and returns that thread.
@@ -125,7 +124,6 @@ class FakeWorkspace final : public Workspace {
   bool answer(std::optional<Error> error = std::nullopt);
   std::vector<std::string> openedPaths() const;
   std::vector<OpenConfiguration> configs() const;
-  size_t unanswered() const;
 
  private:
   mutable std::mutex lock_;

@@ -39,15 +39,25 @@ TEST(WorkerQueueTest, RunsJobsInOrderOnOneOtherThreadAndDrainsOnDestruction) {
 }
 
 TEST(WorkerQueueTest, AJobMayReleaseItsOwnQueue) {
+  std::thread([] {}).join();  // a sanitizer's helper thread, if any, starts before we count
+  const size_t threads = listFolder("/proc/self/task").size();
   auto queue = std::make_shared<WorkerQueue>("self");
+  std::promise<void> released;
+  std::shared_future<void> mainReleased = released.get_future().share();
   std::promise<void> done;
-  // The last owner goes inside a job of the queue: the thread finishes by itself.
-  queue->async([queue, &done]() mutable {
+  // The last owner goes inside a job of the queue: its thread must end by itself.
+  queue->async([queue, mainReleased, &done]() mutable {
+    mainReleased.wait();
     queue.reset();
     done.set_value();
   });
   queue.reset();
+  released.set_value();
   done.get_future().wait();
+  for (int i = 0; i < 500 && listFolder("/proc/self/task").size() != threads; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(listFolder("/proc/self/task").size(), threads);
 }
 
 TEST(ShareRequestTest, OnlyTheFirstEndCounts) {
