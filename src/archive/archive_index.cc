@@ -47,7 +47,8 @@ Json parseJson(std::string_view bytes) {
     if (event == Event::object_start && depth == 2) memberKeys.clear();
     if (event == Event::key && (depth == 1 || depth == 3)) {
       std::set<std::string>& keys = depth == 1 ? topKeys : memberKeys;
-      if (!keys.insert(parsed.get<std::string>()).second) throw damaged("chiave ripetuta nell'indice.");
+      if (!keys.insert(parsed.get<std::string>()).second)
+        throw damaged("chiave ripetuta nell'indice.");
     }
     return true;
   };
@@ -83,8 +84,8 @@ Member memberFromJson(const Json& value) {
   const Json& directory = value["directory"];
   const Json& size = value["size"];
   const Json& sha256 = value["sha256"];
-  const bool count = size.is_number_unsigned() ||
-                     (size.is_number_integer() && size.get<std::int64_t>() >= 0);
+  const bool count =
+      size.is_number_unsigned() || (size.is_number_integer() && size.get<std::int64_t>() >= 0);
   if (!path.is_string() || !directory.is_boolean() || !count || !sha256.is_string()) {
     throw badStructure();
   }

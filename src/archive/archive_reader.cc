@@ -94,7 +94,8 @@ class ArchiveReader::DataReader {
       throwIfCancelled(cancelled);
     }
     if (hasher.hexDigest() != member.sha256) {
-      throw damaged("il contenuto di " + member.path + " non corrisponde alla sua impronta SHA-256.");
+      throw damaged("il contenuto di " + member.path +
+                    " non corrisponde alla sua impronta SHA-256.");
     }
   }
 

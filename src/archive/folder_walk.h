@@ -12,8 +12,10 @@
 namespace quillop::archive {
 
 struct WalkResult {
-  std::vector<DirectoryWriter::Member> members;  // in the order found, each folder before its contents
-  std::uint64_t total = 0;                       // sum of the members' sizes
+  // In the order found, each folder before its contents.
+  std::vector<DirectoryWriter::Member> members;
+  // The sum of the members' sizes.
+  std::uint64_t total = 0;
 };
 
 // Walks `source` without following any symbolic link. Throws at the first entry that breaks a

@@ -40,9 +40,12 @@ TEST(FormatTest, FolderAndFileGiveTheExactIndexAndData) {
 
   const std::string index =
       "{\"version\":1,\"entries\":["
-      "{\"path\":\".DS_Store\",\"directory\":false,\"size\":0,\"sha256\":\"" + emptyDigest() + "\"},"
+      "{\"path\":\".DS_Store\",\"directory\":false,\"size\":0,\"sha256\":\"" +
+      emptyDigest() +
+      "\"},"
       "{\"path\":\"e\",\"directory\":true,\"size\":0,\"sha256\":\"\"},"
-      "{\"path\":\"f.txt\",\"directory\":false,\"size\":3,\"sha256\":\"" + sha256Of("abc") + "\"}]}";
+      "{\"path\":\"f.txt\",\"directory\":false,\"size\":3,\"sha256\":\"" +
+      sha256Of("abc") + "\"}]}";
   const std::string bytes = readFile(dir / "out");
   EXPECT_EQ(length, 18 + index.size() + 3);
   EXPECT_EQ(bytes.size(), length);
@@ -64,8 +67,8 @@ TEST(FormatTest, MembersFollowTheUnsignedBytesOfTheirPaths) {
   const ArchiveReader reader = ArchiveReader::open(dir / "out");
   std::vector<std::string> paths;
   for (const Member& member : reader.members()) paths.push_back(member.path);
-  EXPECT_EQ(paths, (std::vector<std::string>{"a", "a b", "a-c", "a/x", "a0", "z",
-                                             "\xC3\xA9t\xC3\xA9"}));
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{"a", "a b", "a-c", "a/x", "a0", "z", "\xC3\xA9t\xC3\xA9"}));
 }
 
 TEST(FormatTest, HeaderIsMagicLineFeedAndBigEndianLength) {
@@ -81,8 +84,8 @@ TEST(FormatTest, HeaderIsMagicLineFeedAndBigEndianLength) {
 }
 
 TEST(FormatTest, IndexEscapesSlashesKeepsUnicodeAndWritesLargeSizesAsIntegers) {
-  const Manifest manifest{1, {{"d", true, 0, ""},
-                              {"d/\xC3\xA9", false, 50'000'000'000ULL, std::string(64, 'a')}}};
+  const Manifest manifest{
+      1, {{"d", true, 0, ""}, {"d/\xC3\xA9", false, 50'000'000'000ULL, std::string(64, 'a')}}};
   const std::string text = archive::encodeIndex(manifest);
   EXPECT_EQ(text, compactJson(archive::toJson(manifest)));
   EXPECT_NE(text.find("\"path\":\"d\\/\xC3\xA9\""), std::string::npos) << text;
@@ -92,8 +95,8 @@ TEST(FormatTest, IndexEscapesSlashesKeepsUnicodeAndWritesLargeSizesAsIntegers) {
 }
 
 TEST(FormatTest, DecodingRequiresEveryKeyWithItsType) {
-  const nlohmann::json member = {{"path", "a"}, {"directory", false}, {"size", 1},
-                                 {"sha256", std::string(64, '0')}};
+  const nlohmann::json member = {
+      {"path", "a"}, {"directory", false}, {"size", 1}, {"sha256", std::string(64, '0')}};
   EXPECT_EQ(archive::memberFromJson(member), (Member{"a", false, 1, std::string(64, '0')}));
   for (const char* key : {"path", "directory", "size", "sha256"}) {
     nlohmann::json missing = member;
@@ -117,9 +120,8 @@ TEST(FormatTest, NameRules) {
   EXPECT_TRUE(archive::isAcceptableName(".hidden"));
   EXPECT_TRUE(archive::isAcceptableName(" leading"));
   EXPECT_TRUE(archive::isAcceptableName("nbsp\xC2\xA0"));
-  for (const std::string name :
-       {"", ".", "..", "dot.", "space ", "a:b", "a\tb", "zw\xE2\x80\x8Bsp", "a/b", "a\\b",
-        "bad\xFF", "q?", "s*", "l<", "g>", "p|", "q\""}) {
+  for (const std::string name : {"", ".", "..", "dot.", "space ", "a:b", "a\tb", "zw\xE2\x80\x8Bsp",
+                                 "a/b", "a\\b", "bad\xFF", "q?", "s*", "l<", "g>", "p|", "q\""}) {
     EXPECT_FALSE(archive::isAcceptableName(name)) << name;
   }
   EXPECT_TRUE(archive::isAcceptablePath("a/b c/d"));

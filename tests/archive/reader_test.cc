@@ -32,7 +32,8 @@ void expectSameTree(const std::string& a, const std::string& b) {
   const auto names = listFolder(a);
   ASSERT_EQ(names, listFolder(b)) << a << " vs " << b;
   for (const std::string& name : names) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     ASSERT_EQ(::lstat((a + "/" + name).c_str(), &sa), 0);
     ASSERT_EQ(::lstat((b + "/" + name).c_str(), &sb), 0);
     ASSERT_EQ(sa.st_mode & S_IFMT, sb.st_mode & S_IFMT) << name;
@@ -74,9 +75,9 @@ TEST(ReaderTest, DamagedHeadersAndLengthsAreRefused) {
       {"QUILLOP-DIR-2\n" + good.substr(14), "Archivio non valido: intestazione mancante o errata."},
       {archive::header(archive::kMaxIndexBytes + 1), "Archivio non valido: indice troppo grande."},
       {good.substr(0, 30), "Archivio non valido: il file finisce dentro l'indice."},
-      {good.substr(0, good.size() - 1),
-       "Archivio non valido: lunghezza del file " + std::to_string(good.size() - 1) +
-           " invece di " + std::to_string(good.size()) + " byte."},
+      {good.substr(0, good.size() - 1), "Archivio non valido: lunghezza del file " +
+                                            std::to_string(good.size() - 1) + " invece di " +
+                                            std::to_string(good.size()) + " byte."},
       {good + "x", "Archivio non valido: lunghezza del file " + std::to_string(good.size() + 1) +
                        " invece di " + std::to_string(good.size()) + " byte."},
   };
@@ -85,7 +86,8 @@ TEST(ReaderTest, DamagedHeadersAndLengthsAreRefused) {
     EXPECT_FAILURE(ArchiveReader::open(dir / "a.bin"), message);
   }
   makeFolder(dir / "folder");
-  EXPECT_FAILURE(ArchiveReader::open(dir / "folder"), "Archivio non valido: non è un file regolare.");
+  EXPECT_FAILURE(ArchiveReader::open(dir / "folder"),
+                 "Archivio non valido: non è un file regolare.");
   writeFile(dir / "a.bin", good);
   makeLink(dir / "a.bin", dir / "link");
   EXPECT_TRUE(thrownError([&] { ArchiveReader::open(dir / "link"); }).isPosix(ELOOP));
@@ -121,8 +123,8 @@ TEST(ReaderTest, DamagedIndexesAreRefused) {
       {index(entry("d") + "," + entry("d\\/x")), bad + "manca la cartella che contiene d/x"},
       {index("{\"path\":\"d\",\"directory\":true,\"size\":1,\"sha256\":\"\"}"),
        bad + "cartella con dimensione o impronta: d"},
-      {index("{\"path\":\"f\",\"directory\":false,\"size\":1,\"sha256\":\"" +
-             std::string(64, 'A') + "\"}"),
+      {index("{\"path\":\"f\",\"directory\":false,\"size\":1,\"sha256\":\"" + std::string(64, 'A') +
+             "\"}"),
        bad + "impronta SHA-256 non valida: f"},
       {index("{\"path\":\"f\",\"directory\":false,\"size\":50000000001,\"sha256\":\"" + digest +
              "\"}"),
@@ -159,7 +161,8 @@ TEST(ReaderTest, ExtractionNeedsAnEmptyRealFolder) {
   const ArchiveReader reader = ArchiveReader::open(dir / "a.bin");
   makeFolder(dir / "full");
   writeFile(dir / "full/f", "mine");
-  EXPECT_FAILURE(reader.extract(dir / "full"), "Cartella di destinazione non vuota: " + dir / "full");
+  EXPECT_FAILURE(reader.extract(dir / "full"),
+                 "Cartella di destinazione non vuota: " + dir / "full");
   EXPECT_EQ(readFile(dir / "full/f"), "mine");
   makeFolder(dir / "real");
   makeLink(dir / "real", dir / "link");

@@ -73,7 +73,8 @@ TEST_F(WalkTest, NamedPipeAndSocketAreRefusedUnreadAndWithoutHanging) {
     std::string(kind) == "pipe" ? makePipe(special) : makeSocket(special);
     FaultFileSystem fs;
     // A blocking open of the pipe would never return: run where a hang is detectable.
-    auto done = std::async(std::launch::async, [&] { expectRefused("File speciale non supportato.", fs); });
+    auto done =
+        std::async(std::launch::async, [&] { expectRefused("File speciale non supportato.", fs); });
     ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     const auto log = fs.log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "open " + special), 0);
@@ -171,7 +172,8 @@ TEST_F(WalkTest, FreeSpaceMustExceedTheArchiveAndTheMargin) {
 
   FaultFileSystem failing;
   failing.failFreeSpace(EIO);
-  const Error error = thrownError([&] { DirectoryWriter::write(shared(), dir / "other", kNever, failing); });
+  const Error error =
+      thrownError([&] { DirectoryWriter::write(shared(), dir / "other", kNever, failing); });
   EXPECT_TRUE(error.isPosix(EIO)) << error.message();
 }
 
