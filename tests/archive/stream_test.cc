@@ -126,12 +126,5 @@ TEST(StreamTest, ReadAndWriteErrorsPassUnchangedAndTheSourceIsClosed) {
   EXPECT_TRUE(output.isOpen());  // the caller's handle is never closed by stream
 }
 
-TEST(StreamTest, FailureIsTheSystemsFailureValue) {
-  const Error error = DirectoryWriter::failure("Cartella oltre 50 GB.");
-  EXPECT_EQ(error.domain(), "QuillopShare");
-  EXPECT_EQ(error.code(), 2);
-  EXPECT_EQ(error.message(), "Cartella oltre 50 GB.");
-}
-
 }  // namespace
 }  // namespace quillop::testing
