@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -156,10 +157,7 @@ void ArchiveReader::extract(const std::string& folder, const Cancelled& cancelle
     const std::size_t slash = member.path.rfind('/');
     const std::string parent = slash == std::string::npos ? "" : member.path.substr(0, slash);
     const std::string name = member.path.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (parent.empty()) {
-      openPath.clear();
-      openFolder.close();
-    } else if (parent != openPath || !openFolder.isOpen()) {
+    if (!parent.empty() && parent != openPath) {
       // Step down from the root one folder at a time, refusing any link on the way.
       onTarget(folder + "/" + parent, [&] {
         FileHandle current = openFolderIn(*fs_, root, parent.substr(0, parent.find('/')));
