@@ -21,7 +21,12 @@ std::string parentFolder(const std::string& path) {
 }
 
 std::string progressLine(size_t done, size_t total) {
-  return "Preparati " + std::to_string(done) + " di " + std::to_string(total) + " file\u2026";
+  std::string line = "Preparati ";
+  line += std::to_string(done);
+  line += " di ";
+  line += std::to_string(total);
+  line += " file\u2026";
+  return line;
 }
 
 }  // namespace

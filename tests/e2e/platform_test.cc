@@ -63,8 +63,8 @@ TEST(ProcessWorkspaceTest, ARunningInstanceIsBroughtToTheFrontNotStartedAgain) {
 
   EXPECT_FALSE(open(workspace, dir / "Host.app"));
   const std::vector<std::string> log = hostLog(dir / "Host.app/Contents/MacOS", 2, 5);
-  EXPECT_EQ(log, (std::vector<std::string>{"started " + std::to_string(running),
-                                           "activated " + std::to_string(running)}));
+  const std::string pid = std::to_string(running);
+  EXPECT_EQ(log, (std::vector<std::string>{"started " + pid, "activated " + pid}));
   kill(running, SIGTERM);
   EXPECT_EQ(waitProcess(running), 0);
   EXPECT_TRUE(workspace.runningInstances(executable).empty());

@@ -77,8 +77,7 @@ TEST(ShareControllerTest, SuccessfulShareRunsEachRowInOrderOnItsThread) {
     // Row 5: the progress line, on the main thread.
     EXPECT_EQ(share.statuses.size(), i - 1);
     share.fakes.main->runAll();
-    EXPECT_EQ(share.statuses.back(),
-              "Preparati " + std::to_string(i) + " di 3 file\u2026");
+    EXPECT_EQ(share.statuses.back(), progressLine(i, 3));
     EXPECT_FALSE(exists(batch + "/context.json"));
     // Rows 6-7: the next load, or context and publication followed by the launch.
     share.fakes.work->runAll();
@@ -182,12 +181,11 @@ TEST(ShareControllerTest, OneAndAHundredAttachmentsArePublished) {
     SCOPED_TRACE(count);
     ShareHarness share;
     std::vector<std::string> paths;
-    for (int i = 0; i < count; ++i) paths.push_back(share.file("f" + std::to_string(i) + ".txt"));
+    for (int i = 0; i < count; ++i) paths.push_back(share.file(numbered("f", i, ".txt")));
     share.share(paths);
     EXPECT_EQ(requestState(*share.request), "completed");
     ASSERT_EQ(share.statuses.size(), static_cast<size_t>(count));
-    EXPECT_EQ(share.statuses.back(),
-              "Preparati " + std::to_string(count) + " di " + std::to_string(count) + " file\u2026");
+    EXPECT_EQ(share.statuses.back(), progressLine(count, count));
     if (count == 100) {
       EXPECT_EQ(share.statuses[2], "Preparati 3 di 100 file\u2026");
     }

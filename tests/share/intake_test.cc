@@ -36,7 +36,7 @@ TEST(ShareIntakeTest, NoContainerFailsWithCodeOne) {
 
 TEST(ShareIntakeTest, FullInboxFailsAndIsLeftUnchanged) {
   ShareHarness share;
-  for (int i = 0; i < 19; ++i) makeFolder(share.inbox() + "/old" + std::to_string(i));
+  for (int i = 0; i < 19; ++i) makeFolder(numbered(share.inbox() + "/old", i));
   writeFile(share.inbox() + "/.hidden", "");
   const std::vector<std::string> before = share.batches();
   share.share({share.file("a.txt")});
@@ -180,7 +180,7 @@ TEST(ShareIntakeTest, TicketFromReadyJson) {
       {"time as a boolean", "{\"time\":true,\"ticket\":\"T-1\"}", ""},
       {"no time", "{\"ticket\":\"T-1\"}", ""},
       {"no ticket", "{\"time\":1700000000.5}", ""},
-      {"an array at the top level", "[" + at(0) + "]", ""},
+      {"an array at the top level", std::string("[").append(at(0)).append("]"), ""},
       {"not JSON", "time=1700000000.5", ""},
       {"missing", std::nullopt, ""},
   };

@@ -85,6 +85,17 @@ std::string ShareHarness::onlyBatch() const {
   return names.empty() ? inbox() + "/<none>" : inbox() + "/" + names.front();
 }
 
+std::string progressLine(size_t done, size_t total) {
+  return numbered("Preparati ", done, " di ") + numbered("", total, " file\u2026");
+}
+
+std::string numbered(const std::string& prefix, size_t number, const std::string& suffix) {
+  std::string text = prefix;
+  text += std::to_string(number);
+  text += suffix;
+  return text;
+}
+
 std::string requestState(const ShareRequest& request) {
   switch (request.outcome()) {
     case ShareRequest::Outcome::open:

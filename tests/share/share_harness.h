@@ -57,6 +57,12 @@ class ShareHarness {
   std::optional<std::string> savedDataHome_;
 };
 
+// The progress line for item `done` of `total`. (Built by appending: GCC 12 warns wrongly,
+// -Wrestrict, about "literal" + std::string temporaries in release builds.)
+std::string progressLine(size_t done, size_t total);
+// A numbered name: prefix, number, suffix.
+std::string numbered(const std::string& prefix, size_t number, const std::string& suffix = "");
+
 // Convenience: the request's end, as text ("open", "completed", "cancelled: <message>").
 std::string requestState(const ShareRequest& request);
 
