@@ -8,6 +8,9 @@
 // Every operation runs on the calling thread and takes no lock. Failures are thrown as `Error`:
 // the system's failure value with the messages named below, or the platform's error unchanged.
 // `fs` is the file system every call goes through (tests pass a fault-injecting one).
+//
+// The records' JSON encoding and strict decoding are in archive/archive_index.h; the other side of
+// the format, which verifies and extracts archives, is ArchiveReader (archive/archive_reader.h).
 #pragma once
 
 #include <cstdint>
