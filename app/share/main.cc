@@ -1,11 +1,16 @@
 // quillop-share: the extension host. It makes one share request from its command line, one
-// ShareViewController for it, and shows it with the terminal front end.
+// ShareViewController for it, and shows it in a window when a display is available (DISPLAY or
+// WAYLAND_DISPLAY set, or a Qt platform named by QT_QPA_PLATFORM), else, or with --terminal, on
+// the terminal.
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,8 @@
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
 #include "share/worker_queue.h"
+#include "exit_status.h"
+#include "gui_front_end.h"
 #include "terminal_front_end.h"
 
 #ifndef QUILLOP_VERSION
@@ -25,8 +32,6 @@
 #endif
 
 namespace {
-
-constexpr int kUsageError = 2;
 
 constexpr const char* kHelp =
     "Uso: quillop-share [--terminal] [--] FILE...\n"
@@ -36,13 +41,16 @@ constexpr const char* kHelp =
     "corrente), un URI file:// come lo passano i file manager, oppure un altro URI, che viene\n"
     "rifiutato come link. Un file il cui nome comincia con \"schema:\" si indica come ./nome.\n"
     "\n"
+    "Se c'è uno schermo (DISPLAY, WAYLAND_DISPLAY o QT_QPA_PLATFORM) lo stato compare in una\n"
+    "piccola finestra; chiuderla o premere Esc equivale al pulsante \"Annulla\".\n"
+    "\n"
     "Opzioni:\n"
-    "  --terminal   mostra lo stato nel terminale (su stderr)\n"
+    "  --terminal   mostra lo stato nel terminale (su stderr), anche se c'è uno schermo\n"
     "  --help       mostra questo aiuto ed esce\n"
     "  --version    mostra la versione ed esce\n"
     "  --           gli argomenti seguenti sono file, anche se cominciano con \"-\"\n"
     "\n"
-    "Ctrl-C (o SIGTERM) equivale al pulsante \"Annulla\".\n"
+    "Nel terminale Ctrl-C (o SIGTERM) equivale al pulsante \"Annulla\".\n"
     "Stato d'uscita: 0 lotto consegnato a Movarix; 1 condivisione annullata dopo un errore;\n"
     "130 condivisione annullata dall'utente; 2 riga di comando non valida.\n";
 
@@ -55,6 +63,16 @@ std::string workingDirectory() {
   return buffer.data();
 }
 
+bool isSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// The window front end needs somewhere to show the window.
+bool displayAvailable() {
+  return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +80,7 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> arguments;
   bool options = true;
+  bool terminal = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (options && argument == "--") {
@@ -73,17 +92,24 @@ int main(int argc, char** argv) {
       std::cout << "quillop-share " QUILLOP_VERSION "\n";
       return 0;
     } else if (options && argument == "--terminal") {
-      // The terminal front end is the only one so far.
+      terminal = true;
     } else if (options && argument.size() > 1 && argument[0] == '-') {
       std::cerr << "quillop-share: opzione sconosciuta: " << argument
                 << "\nPer l'elenco delle opzioni: quillop-share --help\n";
-      return kUsageError;
+      return exit_status::kUsage;
     } else {
       arguments.push_back(argument);
     }
   }
 
-  QCoreApplication application(argc, argv);
+  const bool window = !terminal && displayAvailable();
+  std::unique_ptr<QCoreApplication> application;
+  if (window) {
+    application = std::make_unique<QApplication>(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("ex.quillop.mac.share"));
+  } else {
+    application = std::make_unique<QCoreApplication>(argc, argv);
+  }
 
   // Declared before everything that may submit to it, so it outlives every job.
   auto delivery = std::make_shared<WorkerQueue>("item-loading");
@@ -113,8 +139,13 @@ int main(int argc, char** argv) {
   {
     auto controller = ShareViewController::create(platform);
     controller->setExtensionContext(request);
-    TerminalFrontEnd frontEnd(controller, request, mainQueue);
-    status = frontEnd.run();
+    if (window) {
+      GuiFrontEnd frontEnd(controller, request, mainQueue);
+      status = frontEnd.run();
+    } else {
+      TerminalFrontEnd frontEnd(controller, request, mainQueue);
+      status = frontEnd.run();
+    }
   }
   return status;
 }

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <memory>
 
+#include "exit_status.h"
 #include "share/platform/queues.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
@@ -22,9 +23,9 @@ namespace quillop {
 class TerminalFrontEnd {
  public:
   // Exit statuses.
-  static constexpr int kCompleted = 0;
-  static constexpr int kFailed = 1;      // cancelled by the front end after a failure
-  static constexpr int kInterrupted = 130;  // cancelled by the user
+  static constexpr int kCompleted = exit_status::kCompleted;
+  static constexpr int kFailed = exit_status::kFailed;  // cancelled for the user, after a failure
+  static constexpr int kInterrupted = exit_status::kInterrupted;  // cancelled by the user
 
   TerminalFrontEnd(std::shared_ptr<ShareViewController> controller,
                    std::shared_ptr<ShareRequest> request, std::shared_ptr<MainQueue> mainQueue);

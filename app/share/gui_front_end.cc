@@ -1,0 +1,97 @@
+#include "gui_front_end.h"
+
+#include <QApplication>
+
+namespace quillop {
+namespace {
+
+template <typename T>
+std::shared_ptr<T> findView(const std::shared_ptr<View>& root) {
+  if (auto match = std::dynamic_pointer_cast<T>(root)) return match;
+  for (const auto& child : root->subviews()) {
+    if (auto match = findView<T>(child)) return match;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+GuiFrontEnd::GuiFrontEnd(std::shared_ptr<ShareViewController> controller,
+                         std::shared_ptr<ShareRequest> request,
+                         std::shared_ptr<MainQueue> mainQueue)
+    : controller_(std::move(controller)),
+      request_(std::move(request)),
+      mainQueue_(std::move(mainQueue)),
+      self_(std::make_shared<GuiFrontEnd*>(this)) {}
+
+GuiFrontEnd::~GuiFrontEnd() {
+  controller_->setIdleObserver({});
+  request_->setEndObserver({});
+}
+
+void GuiFrontEnd::post() {
+  mainQueue_->async([weak = std::weak_ptr<GuiFrontEnd*>(self_)] {
+    if (const auto self = weak.lock()) (*self)->check();
+  });
+}
+
+void GuiFrontEnd::show() {
+  // The window hides when closed, but the process must live on until the batch is cleaned up.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  std::shared_ptr<MainQueue> mainQueue = mainQueue_;
+  std::weak_ptr<GuiFrontEnd*> weak = self_;
+  controller_->setIdleObserver([mainQueue, weak] {
+    mainQueue->async([weak] {
+      if (const auto self = weak.lock()) (*self)->check();
+    });
+  });
+  // The controller ends the request on the main thread, from "Annulla" or after the opening.
+  request_->setEndObserver([this] {
+    if (request_->outcome() == ShareRequest::Outcome::cancelled) {
+      // Nothing left to run while the request was open: a failure was on screen.
+      cancelledAfterFailure_ = appeared_ && !controller_->busy();
+    }
+    post();
+  });
+
+  controller_->loadView();
+  window_ = std::make_unique<ViewTreeWindow>(controller_->view());
+  window_->setWindowTitle(QStringLiteral("Movarix"));
+  const std::shared_ptr<Button> cancel = findView<Button>(controller_->view());
+  window_->setCancelAction([this, cancel] {
+    if (request_->outcome() == ShareRequest::Outcome::open && cancel) cancel->press();
+  });
+  window_->setAppearAction([this] {
+    appeared_ = true;
+    controller_->viewDidAppear();
+    check();  // a share that submitted nothing is idle already
+  });
+  window_->show();
+  window_->raise();
+  window_->activateWindow();
+}
+
+int GuiFrontEnd::exec() {
+  if (!finished_) QApplication::exec();
+  return exitStatus_;
+}
+
+void GuiFrontEnd::check() {
+  if (finished_ || controller_->busy()) return;
+  switch (request_->outcome()) {
+    case ShareRequest::Outcome::open:
+      return;  // a failure is on screen until the user cancels
+    case ShareRequest::Outcome::completed:
+      exitStatus_ = exit_status::kCompleted;
+      break;
+    case ShareRequest::Outcome::cancelled:
+      exitStatus_ = cancelledAfterFailure_ ? exit_status::kFailed : exit_status::kInterrupted;
+      break;
+  }
+  finished_ = true;
+  window_->hide();
+  QApplication::exit(exitStatus_);
+}
+
+}  // namespace quillop

@@ -1,0 +1,63 @@
+// The window front end of the extension host: it shows the controller's view in a small fixed
+// window titled "Movarix", brought to the front when it appears, and calls `viewDidAppear`
+// once the window is on screen. "Annulla", Escape and closing the window cancel the request.
+// After a failure the window stays open with the message until the user cancels.
+//
+// It stops once the request has ended and nothing of the controller is left to run (so that a
+// cancelled batch is removed before the process exits): a completed request hides the window
+// and gives kCompleted; a cancelled one gives kFailed when a failure was on screen (nothing
+// was left to run when it was cancelled), kInterrupted when the share was still running.
+//
+// Needs a QApplication, whose event loop is the main queue. Main thread only.
+#pragma once
+
+#include <memory>
+
+#include "exit_status.h"
+#include "platform/qt/view_tree_window.h"
+#include "share/platform/queues.h"
+#include "share/share_request.h"
+#include "share/share_view_controller.h"
+
+namespace quillop {
+
+class GuiFrontEnd {
+ public:
+  GuiFrontEnd(std::shared_ptr<ShareViewController> controller,
+              std::shared_ptr<ShareRequest> request, std::shared_ptr<MainQueue> mainQueue);
+  ~GuiFrontEnd();
+  GuiFrontEnd(const GuiFrontEnd&) = delete;
+  GuiFrontEnd& operator=(const GuiFrontEnd&) = delete;
+
+  // Loads the view and shows the window; the share starts from the event loop.
+  void show();
+  // Runs the event loop until the share has ended; returns the exit status. After `show`.
+  int exec();
+  int run() {
+    show();
+    return exec();
+  }
+
+  // The window; null before `show`.
+  ViewTreeWindow* window() const { return window_.get(); }
+  // True once the request has ended and nothing is left to run.
+  bool finished() const { return finished_; }
+  int exitStatus() const { return exitStatus_; }
+
+ private:
+  // Queues `check` on the main queue; harmless after this front end is gone.
+  void post();
+  void check();
+
+  std::shared_ptr<ShareViewController> controller_;
+  std::shared_ptr<ShareRequest> request_;
+  std::shared_ptr<MainQueue> mainQueue_;
+  std::unique_ptr<ViewTreeWindow> window_;
+  std::shared_ptr<GuiFrontEnd*> self_;  // expires with this front end; queued checks hold it weakly
+  bool appeared_ = false;
+  bool cancelledAfterFailure_ = false;
+  bool finished_ = false;
+  int exitStatus_ = exit_status::kInterrupted;
+};
+
+}  // namespace quillop

@@ -1,0 +1,249 @@
+// The window front end on a real controller, real queues and real files: the window against
+// the table, the ways a share ends and the exit statuses, and screenshots of the window during
+// a share and after a failure.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+
+#include "gui_front_end.h"
+#include "gui_support.h"
+#include "platform/qt/line_limited_label.h"
+#include "platform/qt/process_workspace.h"
+#include "platform/qt/qt_main_queue.h"
+#include "platform/qt/qt_media_types.h"
+#include "share/argument_attachments.h"
+#include "share/linux_services.h"
+#include "share/worker_queue.h"
+#include "support/temp_dir.h"
+
+namespace quillop::testing {
+namespace {
+
+const std::string kInitial = "Preparazione dei file per Movarix\u2026";
+
+class FixedBundle final : public Bundle {
+ public:
+  explicit FixedBundle(std::string path) : path_(std::move(path)) {}
+  std::string mainBundlePath() override { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Opens nothing and reports success from a thread of its own.
+class SucceedingWorkspace final : public Workspace {
+ public:
+  void openApplication(const std::string&, const OpenConfiguration&, Completion completion) override {
+    queue_.async([completion = std::move(completion)] { completion(std::nullopt); });
+  }
+
+ private:
+  WorkerQueue queue_{"workspace"};
+};
+
+// Holds back every load until opened.
+class Gate {
+ public:
+  void open() {
+    std::lock_guard<std::mutex> guard(lock_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  void wait() {
+    std::unique_lock<std::mutex> guard(lock_);
+    opened_.wait(guard, [this] { return open_; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+class GatedAttachment final : public ItemProvider {
+ public:
+  GatedAttachment(std::shared_ptr<ItemProvider> inner, std::shared_ptr<Gate> gate)
+      : inner_(std::move(inner)), gate_(std::move(gate)) {}
+  bool hasFileUrl() const override { return inner_->hasFileUrl(); }
+  void loadFileUrl(Completion completion) override {
+    gate_->wait();  // on the controller's work queue, never the main thread
+    inner_->loadFileUrl(std::move(completion));
+  }
+
+ private:
+  std::shared_ptr<ItemProvider> inner_;
+  std::shared_ptr<Gate> gate_;
+};
+
+class GuiShareTest : public ::testing::Test {
+ protected:
+  GuiShareTest() {
+    if (const char* previous = std::getenv("XDG_DATA_HOME")) savedDataHome_ = previous;
+    setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
+  }
+  ~GuiShareTest() override {
+    frontEnd.reset();
+    // Let the jobs still queued for the main thread run, so the controller goes with the test.
+    std::weak_ptr<ShareViewController> gone = controller;
+    controller.reset();
+    waitUntil([&] { return gone.expired(); }, 5000);
+    if (savedDataHome_) {
+      setenv("XDG_DATA_HOME", savedDataHome_->c_str(), 1);
+    } else {
+      unsetenv("XDG_DATA_HOME");
+    }
+  }
+
+  std::string file(const std::string& name, const std::string& contents = "dati") {
+    makeFolder(temp / "sources");
+    const std::string path = temp / ("sources/" + name);
+    writeFile(path, contents);
+    return path;
+  }
+  std::shared_ptr<ItemProvider> attachment(const std::string& path) {
+    return argumentAttachment(path, temp.path(), delivery);
+  }
+
+  // Shows the window for a request with these attachments; `bundle` is the extension's bundle,
+  // inside a host "Movarix.app" unless the test says otherwise.
+  void show(Attachments attachments, std::shared_ptr<Workspace> workspace,
+            const std::string& bundle = "/opt/Movarix.app/Contents/PlugIns/QuillopShare.appex") {
+    std::vector<InputItem> items;
+    if (!attachments.empty()) items.push_back(InputItem{true, std::move(attachments)});
+    request = std::make_shared<ShareRequest>(std::move(items));
+    SharePlatform platform;
+    platform.mainQueue = mainQueue;
+    platform.makeSerialQueue = [](const std::string& label) {
+      return std::make_unique<WorkerQueue>(label);
+    };
+    platform.mediaTypes = std::make_shared<QtMediaTypes>();
+    platform.securityScope = std::make_shared<GrantingSecurityScope>();
+    platform.clock = std::make_shared<SystemClock>();
+    platform.bundle = std::make_shared<FixedBundle>(bundle);
+    platform.workspace = std::move(workspace);
+    controller = ShareViewController::create(platform);
+    controller->setExtensionContext(request);
+    frontEnd = std::make_unique<GuiFrontEnd>(controller, request, mainQueue);
+    frontEnd->show();
+  }
+
+  // The window's one widget of type T (dynamic_cast: the label has no meta-object of its own).
+  template <typename T>
+  T& only() const {
+    std::vector<T*> found;
+    for (QWidget* child : frontEnd->window()->findChildren<QWidget*>()) {
+      if (auto* match = dynamic_cast<T*>(child)) found.push_back(match);
+    }
+    EXPECT_EQ(found.size(), 1u);
+    return *found.at(0);
+  }
+  LineLimitedLabel& label() const { return only<LineLimitedLabel>(); }
+  QPushButton& button() const { return only<QPushButton>(); }
+  bool shows(const std::string& text) const {
+    return label().text() == QString::fromStdString(text);
+  }
+  // Waits until the controller has nothing left to run.
+  bool idle() { return waitUntil([this] { return !controller->busy(); }); }
+  std::string cancelMessage() const {
+    return request->error() ? request->error()->message() : "(not cancelled)";
+  }
+  std::vector<std::string> batches() const {
+    return listFolder(temp / "data/group-containers/K7QZ4MRX2P.ex.quillop.mac/quillop-share-inbox");
+  }
+
+  TempDir temp;
+  std::optional<std::string> savedDataHome_;
+  std::shared_ptr<WorkerQueue> delivery = std::make_shared<WorkerQueue>("item-loading");
+  std::shared_ptr<QtMainQueue> mainQueue = std::make_shared<QtMainQueue>();
+  std::shared_ptr<ShareRequest> request;
+  std::shared_ptr<ShareViewController> controller;
+  std::unique_ptr<GuiFrontEnd> frontEnd;
+};
+
+TEST_F(GuiShareTest, TheWindowMatchesTheTableAndACompletedShareClosesIt) {
+  show({attachment(file("lettera.txt"))}, std::make_shared<SucceedingWorkspace>());
+  ViewTreeWindow& window = *frontEnd->window();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(waitUntil([&] { return window.isActiveWindow(); }, 2000));
+  EXPECT_EQ(window.windowTitle(), "Movarix");
+  EXPECT_EQ(window.size(), QSize(430, 130));
+  EXPECT_EQ(window.minimumSize(), QSize(430, 130));
+  EXPECT_EQ(window.maximumSize(), QSize(430, 130));
+  EXPECT_EQ(label().geometry(), QRect(24, 22, 382, 40));
+  EXPECT_EQ(label().maximumLines(), 2);
+  EXPECT_TRUE(shows(kInitial));
+  EXPECT_EQ(button().geometry(), QRect(320, 80, 86, 30));
+  EXPECT_EQ(button().text(), "Annulla");
+  EXPECT_EQ(window.findChildren<QWidget*>().size(), 2);
+
+  EXPECT_EQ(frontEnd->exec(), 0);
+  EXPECT_EQ(request->outcome(), ShareRequest::Outcome::completed);
+  EXPECT_TRUE(shows("Preparati 1 di 1 file\u2026"));
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(batches().size(), 1u);
+}
+
+TEST_F(GuiShareTest, EscapeDuringAShareCancelsItAndTheBatchIsRemoved) {
+  auto gate = std::make_shared<Gate>();
+  Attachments attachments;
+  for (int i = 1; i <= 12; ++i) {
+    std::string name = "Documento ";  // appended: GCC 12 -Wrestrict false positive otherwise
+    name += std::to_string(i) + ".txt";
+    std::shared_ptr<ItemProvider> plain = attachment(file(name));
+    attachments.push_back(i <= 3 ? plain : std::make_shared<GatedAttachment>(plain, gate));
+  }
+  show(std::move(attachments), std::make_shared<SucceedingWorkspace>());
+  ASSERT_TRUE(waitUntil([&] { return shows("Preparati 3 di 12 file\u2026"); }));
+  EXPECT_EQ(label().displayedLines(), QStringList{QString::fromUtf8("Preparati 3 di 12 file\u2026")});
+  saveScreenshot(*frontEnd->window(), "share-in-progress");
+
+  QTest::keyClick(&button(), Qt::Key_Escape);  // from the focused button up to the window
+  EXPECT_EQ(request->outcome(), ShareRequest::Outcome::cancelled);
+  EXPECT_EQ(cancelMessage(), "Preparazione annullata.");
+  gate->open();
+  EXPECT_EQ(frontEnd->exec(), 130);
+  EXPECT_TRUE(batches().empty());
+}
+
+TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {
+  // No host executable inside a deeply named host bundle: a long system message.
+  const std::string host = temp / "Cartella condivisa dell'ufficio amministrativo/Archivio "
+                                  "pratiche dell'anno in corso/Movarix.app";
+  makeFolder(host + "/Contents/PlugIns/QuillopShare.appex");
+  show({attachment(file("fattura.pdf"))}, std::make_shared<ProcessWorkspace>(),
+       host + "/Contents/PlugIns/QuillopShare.appex");
+  ASSERT_TRUE(waitUntil([&] { return label().text().startsWith("File preparati. Apri Movarix. "); }));
+  ASSERT_TRUE(idle());
+  QApplication::processEvents();
+  EXPECT_TRUE(frontEnd->window()->isVisible());
+  EXPECT_EQ(request->outcome(), ShareRequest::Outcome::open);
+  const QStringList lines = label().displayedLines();
+  EXPECT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines.last().endsWith(QChar(0x2026))) << lines.join("|").toStdString();
+  EXPECT_EQ(label().toolTip(), label().text());  // the whole message, on demand
+  saveScreenshot(*frontEnd->window(), "share-failed");
+
+  EXPECT_TRUE(frontEnd->window()->close());
+  EXPECT_EQ(cancelMessage(), "Preparazione annullata.");
+  EXPECT_EQ(frontEnd->exec(), 1);
+  EXPECT_EQ(batches().size(), 1u);  // published before the opening failed: it stays
+}
+
+TEST_F(GuiShareTest, AnnullaAfterAnEmptySelectionExitsAsAFailure) {
+  show({}, std::make_shared<SucceedingWorkspace>());
+  ASSERT_TRUE(waitUntil([&] { return shows("Seleziona da 1 a 100 file."); }));
+  ASSERT_TRUE(idle());
+  QApplication::processEvents();
+  EXPECT_FALSE(frontEnd->finished());
+  QTest::mouseClick(&button(), Qt::LeftButton);
+  EXPECT_EQ(cancelMessage(), "Preparazione annullata.");
+  EXPECT_EQ(frontEnd->exec(), 1);
+}
+
+}  // namespace
+}  // namespace quillop::testing
