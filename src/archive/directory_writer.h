@@ -5,7 +5,9 @@
 // "\/"), then the bytes of every regular-file member in index order. Members are sorted by the
 // unsigned bytes of their UTF-8 paths.
 //
-// Every operation runs on the calling thread and takes no lock. Failures are thrown as `Error`:
+// Every operation runs on the calling thread, except that `write` hashes files of its walk on
+// worker threads (joined before it returns), so its `cancelled` must be thread-safe. Failures
+// are thrown as `Error`:
 // the system's failure value with the messages named below, or the platform's error unchanged.
 // `fs` is the file system every call goes through (tests pass a fault-injecting one).
 //

@@ -1,6 +1,8 @@
 // The first pass of DirectoryWriter::write: visits every entry below a shared folder, enforces
 // the entry rules and limits, and sizes and hashes every regular file (read once, no output).
-// Runs on the calling thread; the result belongs to the caller.
+// Lists and checks entries on the calling thread while worker threads (one per core) hash the
+// files; every worker is joined before walkFolder returns or throws. The result belongs to the
+// caller.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,9 @@ struct WalkResult {
 // collegamenti." (the shared folder itself included), "Nome non supportato nella cartella."
 // (50,000 members, 2048-byte paths, the name rules), "File speciale non supportato.", "Cartella
 // oltre 50 GB.", or the platform's error of a status or listing call, unchanged. A `source`
-// that is not a folder gives no members. Writes nothing.
+// that is not a folder gives no members. Writes nothing. The failure thrown is always the one of
+// the earliest failing entry in walk order, as if every file were hashed before the next entry
+// is looked at. `cancelled` is also called from the workers and must be thread-safe.
 WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, FileSystem& fs);
 
 }  // namespace quillop::archive

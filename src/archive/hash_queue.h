@@ -1,0 +1,77 @@
+// Sizes and hashes regular files (DirectoryWriter::stream, no output) on a few worker threads
+// and hands the results back strictly in submission order, so that a caller walking a folder
+// sees the same first failure as if it had hashed every file itself, one after the other.
+//
+// Once a file has failed, files submitted after it are not started, and those already being
+// read stop at their next chunk: their results can never be reported. The destructor stops
+// every file the same way and joins all workers, so no thread outlives the queue.
+//
+// `cancelled` is polled by the workers (before the first read of a file and after every chunk)
+// and must be safe to call from any thread. Every member function except the destructor's
+// workers runs on the one thread that owns the queue.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/directory_writer.h"
+
+namespace quillop::archive {
+
+class HashQueue {
+ public:
+  // Starts `workers` threads (at least one). Throws std::system_error when a thread cannot be
+  // started; those already started are joined first.
+  HashQueue(const Cancelled& cancelled, FileSystem& fs, unsigned workers);
+  ~HashQueue();
+  HashQueue(const HashQueue&) = delete;
+  HashQueue& operator=(const HashQueue&) = delete;
+
+  // Queues `path` behind every file submitted before it.
+  void submit(std::string path);
+  // Files submitted and not yet taken by next().
+  std::size_t pending() const;
+  // True when the oldest pending file is finished, so next() returns without waiting.
+  bool frontReady() const;
+  // True once some pending file has failed; next() reports the first failure in order.
+  bool anyFailed() const;
+  // Waits for the oldest pending file and returns its count and digest, or rethrows exactly
+  // what stream threw for it. Requires pending() > 0.
+  DirectoryWriter::StreamResult next();
+
+ private:
+  struct Job {
+    std::string path;
+    bool done = false;
+    DirectoryWriter::StreamResult result;
+    std::exception_ptr error;
+  };
+
+  void work();
+  // Stops every file and joins the workers.
+  void close() noexcept;
+  // Stops files numbered above `last`: they are skipped, or stop at their next chunk.
+  void stopAfter(std::int64_t last);
+
+  const Cancelled& cancelled_;
+  FileSystem& fs_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> jobs_;          // pending files, oldest first
+  std::int64_t head_ = 0;         // number of jobs_.front()
+  std::int64_t nextToStart_ = 0;  // number of the next file a worker takes
+  bool failed_ = false;
+  bool closing_ = false;
+  std::atomic<std::int64_t> lastWanted_{INT64_MAX};
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace quillop::archive

@@ -1,0 +1,108 @@
+// The walk hashes files on worker threads: the failure reported must still be the one of the
+// earliest failing entry in walk order, and a cancellation must stop the workers. Run under
+// TSan with the label "threads".
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "archive/directory_writer.h"
+#include "archive_test_support.h"
+#include "support/fault_file_system.h"
+#include "support/temp_dir.h"
+
+namespace quillop::testing {
+namespace {
+
+// Lists every folder in name order, so that the walk order is known.
+class SortedFileSystem : public FaultFileSystem {
+ public:
+  std::vector<std::string> list(const std::string& path) override {
+    std::vector<std::string> names = FaultFileSystem::list(path);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+class WalkOrderTest : public ::testing::Test {
+ protected:
+  std::string shared() const { return dir / "shared"; }
+  std::string target() const { return dir / "out.bin"; }
+  void SetUp() override { makeFolder(shared()); }
+
+  // Files a00 .. a<count-1>, enough to keep every worker busy.
+  void writeFiles(int count) {
+    for (int i = 0; i < count; ++i) {
+      writeFile(shared() + "/a" + std::string(i < 10 ? "0" : "") + std::to_string(i),
+                patternBytes(300'000, i));
+    }
+  }
+
+  int opens(const std::string& name) {
+    const auto log = fs.log();
+    return static_cast<int>(std::count(log.begin(), log.end(), "open " + shared() + "/" + name));
+  }
+
+  TempDir dir;
+  SortedFileSystem fs;
+};
+
+TEST_F(WalkOrderTest, ReadErrorOfAnEarlierFileBeatsALaterNameFailure) {
+  writeFile(shared() + "/a", patternBytes(10));
+  writeFile(shared() + "/b:", "x");
+  // "a" is still being read on a worker when the walk reaches "b:".
+  fs.onRead("/a", [](const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  });
+  fs.failRead("/a", EIO, 1);
+  const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
+  EXPECT_TRUE(error.isPosix(EIO)) << error.message();
+  EXPECT_FALSE(exists(target()));
+}
+
+TEST_F(WalkOrderTest, EarliestOfSeveralFailingFilesWinsAndLaterEntriesAreNotOpened) {
+  writeFiles(40);
+  fs.failRead("/a30", EIO);
+  fs.failOpen("/a31", EACCES);  // would be "Sorgente non leggibile."
+  fs.onRead("/a05", [](const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  });
+  fs.failRead("/a05", ENXIO, 1);
+  writeFile(shared() + "/b:", "x");
+  writeFile(shared() + "/c", "never read");
+  const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
+  EXPECT_TRUE(error.isPosix(ENXIO)) << error.message();
+  EXPECT_EQ(opens("c"), 0);
+}
+
+TEST_F(WalkOrderTest, ANameFailureAfterGoodFilesIsReported) {
+  writeFiles(20);
+  writeFile(shared() + "/b.", "x");
+  writeFile(shared() + "/c", "never read");
+  EXPECT_FAILURE(DirectoryWriter::write(shared(), target(), kNever, fs),
+                 "Nome non supportato nella cartella.");
+  EXPECT_EQ(opens("c"), 0);
+  EXPECT_EQ(opens("a19"), 1);
+}
+
+TEST_F(WalkOrderTest, CancellationWhileWorkersHashStopsEverything) {
+  writeFiles(60);
+  for (int after : {1, 5, 30, 100}) {
+    SCOPED_TRACE(after);
+    std::atomic<int> polls{0};
+    const Cancelled cancelled = [&] { return ++polls > after; };
+    EXPECT_FAILURE(DirectoryWriter::write(shared(), target(), cancelled, fs),
+                   "Preparazione annullata.");
+    EXPECT_FALSE(exists(target()));
+    // Once write has returned, nothing polls any more: every worker has stopped.
+    const int seen = polls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(polls.load(), seen);
+  }
+}
+
+}  // namespace
+}  // namespace quillop::testing
