@@ -7,8 +7,8 @@
 //
 // Every operation runs on the calling thread, except that `write` hashes files of its walk on
 // worker threads (joined before it returns), so its `cancelled` must be thread-safe. Failures
-// are thrown as `Error`:
-// the system's failure value with the messages named below, or the platform's error unchanged.
+// are thrown as `Error`: the system's failure value with the messages named below, or the
+// platform's error unchanged.
 // `fs` is the file system every call goes through (tests pass a fault-injecting one).
 //
 // The records' JSON encoding and strict decoding are in archive/archive_index.h; the other side of
