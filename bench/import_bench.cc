@@ -18,40 +18,15 @@
 #include <string>
 #include <vector>
 
+#include "child_run.h"
 #include "platform/file_system.h"
 #include "platform/url.h"
 #include "store/share_store.h"
 
-extern char** environ;
-
 namespace {
 
-struct Run {
-  double seconds;
-  long peakKiB;
-};
-
-Run timeChild(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) {
-    std::perror(args[0]);
-    std::exit(1);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", args[0]);
-    std::exit(1);
-  }
-  return {seconds, usage.ru_maxrss};
-}
+using bench::Run;
+using bench::timeChild;
 
 void writeSource(const std::string& path, long long megabytes) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
