@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "exit_status.h"
+#include "gui_front_end.h"
 #include "platform/error.h"
 #include "platform/qt/process_workspace.h"
 #include "platform/qt/qt_main_queue.h"
@@ -23,8 +25,6 @@
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
 #include "share/worker_queue.h"
-#include "exit_status.h"
-#include "gui_front_end.h"
 #include "terminal_front_end.h"
 
 #ifndef QUILLOP_VERSION

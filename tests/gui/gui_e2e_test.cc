@@ -20,7 +20,8 @@ class FrontEndChoiceTest : public ::testing::Test {
     writeFile(temp / "sources/nota.txt", "ciao");
   }
   // Every display variable cleared; `display` adds the ones the case needs.
-  Finished share(std::map<std::string, std::string> display, std::vector<std::string> options = {}) {
+  Finished share(std::map<std::string, std::string> display,
+                 std::vector<std::string> options = {}) {
     std::map<std::string, std::string> env{{"XDG_DATA_HOME", temp / "data"},
                                            {"LC_ALL", "C.UTF-8"},
                                            {"DISPLAY", ""},

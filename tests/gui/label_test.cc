@@ -27,7 +27,8 @@ TEST(LineLimitedLabelTest, LongTextsShowTwoLinesAndEndWithAnEllipsis) {
     SCOPED_TRACE(text.toStdString());
     const QStringList lines = LineLimitedLabel::wrap(text, font, 382, 2);
     ASSERT_EQ(lines.size(), 2);
-    for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), 382) << line.toStdString();
+    for (const QString& line : lines)
+      EXPECT_LE(metrics.horizontalAdvance(line), 382) << line.toStdString();
     EXPECT_TRUE(text.startsWith(lines[0]));
     EXPECT_TRUE(lines[1].endsWith(kEllipsis)) << lines[1].toStdString();
     // The second line carries on where the first stopped.

@@ -38,7 +38,8 @@ class FixedBundle final : public Bundle {
 // Opens nothing and reports success from a thread of its own.
 class SucceedingWorkspace final : public Workspace {
  public:
-  void openApplication(const std::string&, const OpenConfiguration&, Completion completion) override {
+  void openApplication(const std::string&, const OpenConfiguration&,
+                       Completion completion) override {
     queue_.async([completion = std::move(completion)] { completion(std::nullopt); });
   }
 
@@ -148,7 +149,9 @@ class GuiShareTest : public ::testing::Test {
     return label().text() == QString::fromStdString(text);
   }
   // Waits until the controller has nothing left to run.
-  bool idle() { return waitUntil([this] { return !controller->busy(); }); }
+  bool idle() {
+    return waitUntil([this] { return !controller->busy(); });
+  }
   std::string cancelMessage() const {
     return request->error() ? request->error()->message() : "(not cancelled)";
   }
@@ -199,7 +202,8 @@ TEST_F(GuiShareTest, EscapeDuringAShareCancelsItAndTheBatchIsRemoved) {
   }
   show(std::move(attachments), std::make_shared<SucceedingWorkspace>());
   ASSERT_TRUE(waitUntil([&] { return shows("Preparati 3 di 12 file\u2026"); }));
-  EXPECT_EQ(label().displayedLines(), QStringList{QString::fromUtf8("Preparati 3 di 12 file\u2026")});
+  EXPECT_EQ(label().displayedLines(),
+            QStringList{QString::fromUtf8("Preparati 3 di 12 file\u2026")});
   saveScreenshot(*frontEnd->window(), "share-in-progress");
 
   QTest::keyClick(&button(), Qt::Key_Escape);  // from the focused button up to the window
@@ -212,12 +216,14 @@ TEST_F(GuiShareTest, EscapeDuringAShareCancelsItAndTheBatchIsRemoved) {
 
 TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {
   // No host executable inside a deeply named host bundle: a long system message.
-  const std::string host = temp / "Cartella condivisa dell'ufficio amministrativo/Archivio "
-                                  "pratiche dell'anno in corso/Movarix.app";
+  const std::string host = temp /
+                           "Cartella condivisa dell'ufficio amministrativo/Archivio "
+                           "pratiche dell'anno in corso/Movarix.app";
   makeFolder(host + "/Contents/PlugIns/QuillopShare.appex");
   show({attachment(file("fattura.pdf"))}, std::make_shared<ProcessWorkspace>(),
        host + "/Contents/PlugIns/QuillopShare.appex");
-  ASSERT_TRUE(waitUntil([&] { return label().text().startsWith("File preparati. Apri Movarix. "); }));
+  ASSERT_TRUE(
+      waitUntil([&] { return label().text().startsWith("File preparati. Apri Movarix. "); }));
   ASSERT_TRUE(idle());
   QApplication::processEvents();
   EXPECT_TRUE(frontEnd->window()->isVisible());

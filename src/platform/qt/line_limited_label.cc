@@ -29,8 +29,8 @@ void LineLimitedLabel::resizeEvent(QResizeEvent* event) {
 
 void LineLimitedLabel::updateToolTip() {
   const QStringList lines = displayedLines();
-  const bool cut = !lines.isEmpty() && lines.last().endsWith(QChar(0x2026)) &&
-                   !text_.endsWith(QChar(0x2026));
+  const bool cut =
+      !lines.isEmpty() && lines.last().endsWith(QChar(0x2026)) && !text_.endsWith(QChar(0x2026));
   setToolTip(cut ? text_ : QString());
 }
 
@@ -64,9 +64,9 @@ QStringList LineLimitedLabel::wrap(const QString& text, const QFont& font, int w
       const QFontMetrics metrics(font);
       const QString ellipsis(QChar(0x2026));
       QString shown = metrics.elidedText(part, Qt::ElideRight, width);
-      if (lineBreak >= 0 && !rest.mid(lineBreak).trimmed().isEmpty() &&
-          !shown.endsWith(ellipsis)) {
-        shown = metrics.elidedText(part, Qt::ElideRight, width - metrics.horizontalAdvance(ellipsis));
+      if (lineBreak >= 0 && !rest.mid(lineBreak).trimmed().isEmpty() && !shown.endsWith(ellipsis)) {
+        shown =
+            metrics.elidedText(part, Qt::ElideRight, width - metrics.horizontalAdvance(ellipsis));
         if (!shown.endsWith(ellipsis)) shown += ellipsis;
       }
       lines.append(shown);

@@ -40,9 +40,8 @@ void ViewTreeWindow::render(const std::shared_ptr<View>& view, QWidget* parent,
     auto* label = new LineLimitedLabel(parent);
     label->setText(QString::fromStdString(field->text()));
     label->setMaximumLines(field->maximumNumberOfLines());
-    field->setObserver([label](const std::string& text) {
-      label->setText(QString::fromStdString(text));
-    });
+    field->setObserver(
+        [label](const std::string& text) { label->setText(QString::fromStdString(text)); });
     fields_.push_back(std::move(field));
     widget = label;
   } else if (auto button = std::dynamic_pointer_cast<Button>(view)) {
@@ -62,7 +61,11 @@ void ViewTreeWindow::showEvent(QShowEvent* event) {
   appeared_ = true;
   // Queued, so that it runs once the show itself has been handled.
   QMetaObject::invokeMethod(
-      this, [this] { if (appearAction_) appearAction_(); }, Qt::QueuedConnection);
+      this,
+      [this] {
+        if (appearAction_) appearAction_();
+      },
+      Qt::QueuedConnection);
 }
 
 void ViewTreeWindow::closeEvent(QCloseEvent* event) {
