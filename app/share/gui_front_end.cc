@@ -58,10 +58,8 @@ void GuiFrontEnd::show() {
   controller_->loadView();
   window_ = std::make_unique<ViewTreeWindow>(controller_->view());
   window_->setWindowTitle(QStringLiteral("Movarix"));
-  const std::shared_ptr<Button> cancel = findView<Button>(controller_->view());
-  window_->setCancelAction([this, cancel] {
-    if (request_->outcome() == ShareRequest::Outcome::open && cancel) cancel->press();
-  });
+  window_->setCancelAction([this] { cancel(); });
+  signals_ = std::make_unique<CancelSignals>([this] { cancel(); });
   window_->setAppearAction([this] {
     appeared_ = true;
     controller_->viewDidAppear();
@@ -70,6 +68,11 @@ void GuiFrontEnd::show() {
   window_->show();
   window_->raise();
   window_->activateWindow();
+}
+
+void GuiFrontEnd::cancel() {
+  if (request_->outcome() != ShareRequest::Outcome::open) return;
+  if (const auto button = findView<Button>(controller_->view())) button->press();
 }
 
 int GuiFrontEnd::exec() {

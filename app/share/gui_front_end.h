@@ -1,6 +1,7 @@
 // The window front end of the extension host: it shows the controller's view in a small fixed
 // window titled "Movarix", brought to the front when it appears, and calls `viewDidAppear`
-// once the window is on screen. "Annulla", Escape and closing the window cancel the request.
+// once the window is on screen. "Annulla", Escape, closing the window, SIGINT and SIGTERM
+// cancel the request.
 // After a failure the window stays open with the message until the user cancels.
 //
 // It stops once the request has ended and nothing of the controller is left to run (so that a
@@ -13,6 +14,7 @@
 
 #include <memory>
 
+#include "cancel_signals.h"
 #include "exit_status.h"
 #include "platform/qt/view_tree_window.h"
 #include "share/platform/queues.h"
@@ -48,11 +50,14 @@ class GuiFrontEnd {
   // Queues `check` on the main queue; harmless after this front end is gone.
   void post();
   void check();
+  // "Annulla", unless the request has already ended.
+  void cancel();
 
   std::shared_ptr<ShareViewController> controller_;
   std::shared_ptr<ShareRequest> request_;
   std::shared_ptr<MainQueue> mainQueue_;
   std::unique_ptr<ViewTreeWindow> window_;
+  std::unique_ptr<CancelSignals> signals_;
   std::shared_ptr<GuiFrontEnd*> self_;  // expires with this front end; queued checks hold it weakly
   bool appeared_ = false;
   bool cancelledAfterFailure_ = false;

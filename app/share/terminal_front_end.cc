@@ -1,24 +1,11 @@
 #include "terminal_front_end.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <cerrno>
 
 namespace quillop {
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] ssize_t written = write(signalPipe[1], &byte, 1);
-  errno = saved;
-}
 
 template <typename T>
 std::shared_ptr<T> findView(const std::shared_ptr<View>& root) {
@@ -39,34 +26,10 @@ TerminalFrontEnd::TerminalFrontEnd(std::shared_ptr<ShareViewController> controll
       mainQueue_(std::move(mainQueue)),
       status_(STDERR_FILENO) {}
 
-TerminalFrontEnd::~TerminalFrontEnd() {
-  if (signalPipe[0] >= 0) {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signals_.reset();
-    close(signalPipe[0]);
-    close(signalPipe[1]);
-    signalPipe[0] = signalPipe[1] = -1;
-  }
-}
+TerminalFrontEnd::~TerminalFrontEnd() = default;
 
 int TerminalFrontEnd::run() {
-  // "Annulla" from the keyboard or a kill: the handler only wakes the event loop.
-  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    signals_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(signals_.get(), &QSocketNotifier::activated, [this] {
-      char drained[64];
-      while (read(signalPipe[0], drained, sizeof drained) > 0) {
-      }
-      pressCancel();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-  }
+  signals_ = std::make_unique<CancelSignals>([this] { pressCancel(); });
 
   MainQueue* mainQueue = mainQueue_.get();
   controller_->setIdleObserver([mainQueue, this] { mainQueue->async([this] { check(); }); });

@@ -10,13 +10,12 @@
 #include <QObject>
 #include <memory>
 
+#include "cancel_signals.h"
 #include "exit_status.h"
 #include "share/platform/queues.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
 #include "status_line.h"
-
-class QSocketNotifier;
 
 namespace quillop {
 
@@ -45,7 +44,7 @@ class TerminalFrontEnd {
   std::shared_ptr<ShareRequest> request_;
   std::shared_ptr<MainQueue> mainQueue_;
   StatusLine status_;
-  std::unique_ptr<QSocketNotifier> signals_;
+  std::unique_ptr<CancelSignals> signals_;
   bool pressedForUser_ = false;
   bool finished_ = false;
   int exitStatus_ = kFailed;

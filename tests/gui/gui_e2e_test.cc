@@ -1,8 +1,11 @@
 // The real quillop-share picks its front end from the environment: a window on Qt's offscreen
 // platform when no --terminal is given, the terminal when there is no display at all.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "batch_check.h"
 #include "e2e_support.h"
@@ -36,12 +39,13 @@ class FrontEndChoiceTest : public ::testing::Test {
   bool printedStatus(const Finished& run) const {
     return std::find(run.errLines.begin(), run.errLines.end(), kInitial) != run.errLines.end();
   }
+  std::string inbox() const {
+    return temp / "data/group-containers/K7QZ4MRX2P.ex.quillop.mac/quillop-share-inbox";
+  }
   size_t publishedBatches() const {
-    const std::string inbox =
-        temp / "data/group-containers/K7QZ4MRX2P.ex.quillop.mac/quillop-share-inbox";
     size_t verified = 0;
-    for (const std::string& name : listFolder(inbox)) {
-      if (checkBatch(inbox + "/" + name).verified()) ++verified;
+    for (const std::string& name : listFolder(inbox())) {
+      if (checkBatch(inbox() + "/" + name).verified()) ++verified;
     }
     return verified;
   }
@@ -67,6 +71,35 @@ TEST_F(FrontEndChoiceTest, WithoutADisplayOrWithTerminalTheTerminalRuns) {
   EXPECT_EQ(forced.status, 0);
   EXPECT_TRUE(printedStatus(forced));
   EXPECT_EQ(publishedBatches(), 2u);
+}
+
+// A kill while the window is up presses "Annulla": the half-made batch is removed.
+TEST_F(FrontEndChoiceTest, SigtermDuringAWindowShareCancelsIt) {
+  std::vector<std::string> argv{extension};
+  for (int i = 0; i < 100; ++i) {
+    std::string path = temp / "sources/f";  // appended: GCC 12 -Wrestrict false positive
+    path += std::to_string(i) + ".bin";
+    writeFile(path, std::string(1 << 20, 'f'));
+    argv.push_back(path);
+  }
+  // startProcess passes this process's own environment.
+  setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const pid_t pid = startProcess(argv);
+  bool started = false;
+  for (int i = 0; i < 20000 && !started; ++i) {
+    started = !listFolder(inbox()).empty();
+    if (!started) usleep(500);
+  }
+  kill(pid, SIGTERM);
+  EXPECT_TRUE(started);
+  EXPECT_EQ(waitProcess(pid), 130);
+  EXPECT_TRUE(listFolder(inbox()).empty());
+  EXPECT_TRUE(hostLog(temp / "Movarix.app/Contents/MacOS").empty());
+  unsetenv("QT_QPA_PLATFORM");
+  unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
