@@ -31,7 +31,9 @@ class ShareE2eTest : public ::testing::Test {
     return runProcess(argv, environment(), sources(), onErrLine);
   }
   std::map<std::string, std::string> environment() const {
-    return {{"XDG_DATA_HOME", temp / "data"}, {"LC_ALL", "C.UTF-8"}};
+    // Empty display variables: the terminal front end runs even on a desktop session.
+    return {{"XDG_DATA_HOME", temp / "data"}, {"LC_ALL", "C.UTF-8"}, {"DISPLAY", ""},
+            {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
   }
   std::string sources() const { return temp / "sources"; }
   std::string source(const std::string& relative, const std::string& contents = "dati") {
