@@ -88,7 +88,7 @@ void HashQueue::work() {
     try {
       // Files after a failed one are never reported; reading them would only delay the failure.
       const Cancelled stopped = [this, number] {
-        return number > lastWanted_.load() || cancelled_();
+        return number > lastWanted_.load() || (cancelled_ && cancelled_());
       };
       result = DirectoryWriter::stream(path, nullptr, stopped, fs_);
     } catch (...) {
