@@ -3,19 +3,6 @@
 #include <QApplication>
 
 namespace quillop {
-namespace {
-
-template <typename T>
-std::shared_ptr<T> findView(const std::shared_ptr<View>& root) {
-  if (auto match = std::dynamic_pointer_cast<T>(root)) return match;
-  for (const auto& child : root->subviews()) {
-    if (auto match = findView<T>(child)) return match;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
 GuiFrontEnd::GuiFrontEnd(std::shared_ptr<ShareViewController> controller,
                          std::shared_ptr<ShareRequest> request,
                          std::shared_ptr<MainQueue> mainQueue)

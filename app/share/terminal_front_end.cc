@@ -5,19 +5,6 @@
 #include <QCoreApplication>
 
 namespace quillop {
-namespace {
-
-template <typename T>
-std::shared_ptr<T> findView(const std::shared_ptr<View>& root) {
-  if (auto match = std::dynamic_pointer_cast<T>(root)) return match;
-  for (const auto& child : root->subviews()) {
-    if (auto match = findView<T>(child)) return match;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
 TerminalFrontEnd::TerminalFrontEnd(std::shared_ptr<ShareViewController> controller,
                                    std::shared_ptr<ShareRequest> request,
                                    std::shared_ptr<MainQueue> mainQueue)

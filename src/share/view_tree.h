@@ -67,4 +67,14 @@ class Button : public View {
   std::function<void()> action_;
 };
 
+// The first view of type T in `root`'s tree, depth first (root included); null when none.
+template <typename T>
+std::shared_ptr<T> findView(const std::shared_ptr<View>& root) {
+  if (auto match = std::dynamic_pointer_cast<T>(root)) return match;
+  for (const auto& child : root->subviews()) {
+    if (auto match = findView<T>(child)) return match;
+  }
+  return nullptr;
+}
+
 }  // namespace quillop
