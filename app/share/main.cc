@@ -17,7 +17,7 @@
 #include "exit_status.h"
 #include "gui_front_end.h"
 #include "platform/error.h"
-#include "platform/qt/process_workspace.h"
+#include "platform/qt/linux_share_platform.h"
 #include "platform/qt/qt_main_queue.h"
 #include "platform/qt/qt_media_types.h"
 #include "share/argument_attachments.h"
@@ -124,16 +124,7 @@ int main(int argc, char** argv) {
   if (!item.attachments.empty()) items.push_back(std::move(item));
   auto request = std::make_shared<ShareRequest>(std::move(items));
 
-  SharePlatform platform;
-  platform.mainQueue = mainQueue;
-  platform.makeSerialQueue = [](const std::string& label) {
-    return std::make_unique<WorkerQueue>(label);
-  };
-  platform.mediaTypes = std::make_shared<QtMediaTypes>();
-  platform.securityScope = std::make_shared<GrantingSecurityScope>();
-  platform.clock = std::make_shared<SystemClock>();
-  platform.bundle = std::make_shared<ExecutableBundle>();
-  platform.workspace = std::make_shared<ProcessWorkspace>();
+  const SharePlatform platform = linuxSharePlatform(mainQueue);
 
   int status = 0;
   {

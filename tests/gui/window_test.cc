@@ -13,6 +13,7 @@
 #include "gui_front_end.h"
 #include "gui_support.h"
 #include "platform/qt/line_limited_label.h"
+#include "platform/qt/linux_share_platform.h"
 #include "platform/qt/process_workspace.h"
 #include "platform/qt/qt_main_queue.h"
 #include "platform/qt/qt_media_types.h"
@@ -117,14 +118,7 @@ class GuiShareTest : public ::testing::Test {
     std::vector<InputItem> items;
     if (!attachments.empty()) items.push_back(InputItem{true, std::move(attachments)});
     request = std::make_shared<ShareRequest>(std::move(items));
-    SharePlatform platform;
-    platform.mainQueue = mainQueue;
-    platform.makeSerialQueue = [](const std::string& label) {
-      return std::make_unique<WorkerQueue>(label);
-    };
-    platform.mediaTypes = std::make_shared<QtMediaTypes>();
-    platform.securityScope = std::make_shared<GrantingSecurityScope>();
-    platform.clock = std::make_shared<SystemClock>();
+    SharePlatform platform = linuxSharePlatform(mainQueue);
     platform.bundle = std::make_shared<FixedBundle>(bundle);
     platform.workspace = std::move(workspace);
     controller = ShareViewController::create(platform);
