@@ -11,9 +11,9 @@
 #include <iostream>
 #include <string>
 
-#include "batch_check.h"
 #include "platform/container.h"
 #include "platform/json_file.h"
+#include "store/batch_check.h"
 #include "store/share_store.h"
 
 #ifndef QUILLOP_VERSION

@@ -16,10 +16,10 @@
 
 #include "cancel_signals.h"
 #include "exit_status.h"
-#include "platform/qt/view_tree_window.h"
 #include "share/platform/queues.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
+#include "view_tree_window.h"
 
 namespace quillop {
 

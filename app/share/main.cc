@@ -16,15 +16,15 @@
 
 #include "exit_status.h"
 #include "gui_front_end.h"
+#include "linux/linux_services.h"
+#include "linux/linux_share_platform.h"
+#include "linux/qt_main_queue.h"
+#include "linux/qt_media_types.h"
+#include "linux/worker_queue.h"
 #include "platform/error.h"
-#include "platform/qt/linux_share_platform.h"
-#include "platform/qt/qt_main_queue.h"
-#include "platform/qt/qt_media_types.h"
 #include "share/argument_attachments.h"
-#include "share/linux_services.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
-#include "share/worker_queue.h"
 #include "terminal_front_end.h"
 
 #ifndef QUILLOP_VERSION

@@ -6,8 +6,8 @@
 #include <future>
 
 #include "e2e_support.h"
-#include "platform/qt/process_workspace.h"
-#include "platform/qt/qt_media_types.h"
+#include "linux/process_workspace.h"
+#include "linux/qt_media_types.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {

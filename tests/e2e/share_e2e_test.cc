@@ -8,10 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/archive_reader.h"
-#include "batch_check.h"
 #include "e2e_support.h"
-#include "platform/qt/process_workspace.h"
+#include "linux/process_workspace.h"
 #include "platform/url.h"
+#include "store/batch_check.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "batch_check.h"
 #include "e2e_support.h"
+#include "store/batch_check.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {

@@ -5,7 +5,7 @@
 #include <QFontMetrics>
 
 #include "gui_support.h"
-#include "platform/qt/line_limited_label.h"
+#include "line_limited_label.h"
 
 namespace quillop::testing {
 namespace {

@@ -12,14 +12,14 @@
 
 #include "gui_front_end.h"
 #include "gui_support.h"
-#include "platform/qt/line_limited_label.h"
-#include "platform/qt/linux_share_platform.h"
-#include "platform/qt/process_workspace.h"
-#include "platform/qt/qt_main_queue.h"
-#include "platform/qt/qt_media_types.h"
+#include "line_limited_label.h"
+#include "linux/linux_services.h"
+#include "linux/linux_share_platform.h"
+#include "linux/process_workspace.h"
+#include "linux/qt_main_queue.h"
+#include "linux/qt_media_types.h"
+#include "linux/worker_queue.h"
 #include "share/argument_attachments.h"
-#include "share/linux_services.h"
-#include "share/worker_queue.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {

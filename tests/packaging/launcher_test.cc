@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "batch_check.h"
 #include "child_process.h"
 #include "desktop_entry.h"
 #include "executable_watch.h"
 #include "share_sample.h"
+#include "store/batch_check.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {

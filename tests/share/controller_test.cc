@@ -4,8 +4,8 @@
 
 #include <future>
 
-#include "batch_check.h"
 #include "share_harness.h"
+#include "store/batch_check.h"
 #include "support/expect_error.h"
 
 namespace quillop::testing {

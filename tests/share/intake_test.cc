@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "batch_check.h"
 #include "share_harness.h"
+#include "store/batch_check.h"
 
 namespace quillop::testing {
 namespace {

@@ -2,8 +2,8 @@
 // platform opening error, and the completion of the request.
 #include <gtest/gtest.h>
 
-#include "batch_check.h"
 #include "share_harness.h"
+#include "store/batch_check.h"
 
 namespace quillop::testing {
 namespace {

@@ -6,11 +6,11 @@
 #include <atomic>
 #include <future>
 
+#include "linux/linux_services.h"
+#include "linux/worker_queue.h"
 #include "share/argument_attachments.h"
-#include "share/linux_services.h"
 #include "share/share_request.h"
 #include "share/ticket.h"
-#include "share/worker_queue.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {

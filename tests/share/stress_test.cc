@@ -10,13 +10,13 @@
 #include <random>
 #include <thread>
 
-#include "batch_check.h"
 #include "fake_platform.h"
+#include "linux/linux_services.h"
+#include "linux/worker_queue.h"
 #include "share/argument_attachments.h"
-#include "share/linux_services.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
-#include "share/worker_queue.h"
+#include "store/batch_check.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {

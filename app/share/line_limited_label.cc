@@ -1,4 +1,4 @@
-#include "platform/qt/line_limited_label.h"
+#include "line_limited_label.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "share/linux_services.h"
+#include "linux/linux_services.h"
 
 #include <chrono>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "batch_check.h"
+#include "store/batch_check.h"
 
 #include <fcntl.h>
 

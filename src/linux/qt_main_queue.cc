@@ -1,4 +1,4 @@
-#include "platform/qt/qt_main_queue.h"
+#include "linux/qt_main_queue.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "linux/worker_queue.h"
 #include "platform/file_system.h"
 #include "share/platform/workspace.h"
-#include "share/worker_queue.h"
 
 namespace quillop {
 

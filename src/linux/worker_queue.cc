@@ -1,4 +1,4 @@
-#include "share/worker_queue.h"
+#include "linux/worker_queue.h"
 
 #include <pthread.h>
 

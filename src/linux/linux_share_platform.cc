@@ -1,9 +1,9 @@
-#include "platform/qt/linux_share_platform.h"
+#include "linux/linux_share_platform.h"
 
-#include "platform/qt/process_workspace.h"
-#include "platform/qt/qt_media_types.h"
-#include "share/linux_services.h"
-#include "share/worker_queue.h"
+#include "linux/linux_services.h"
+#include "linux/process_workspace.h"
+#include "linux/qt_media_types.h"
+#include "linux/worker_queue.h"
 
 namespace quillop {
 

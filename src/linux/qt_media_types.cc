@@ -1,4 +1,4 @@
-#include "platform/qt/qt_media_types.h"
+#include "linux/qt_media_types.h"
 
 #include <QList>
 #include <QMimeDatabase>

@@ -1,4 +1,4 @@
-#include "platform/qt/view_tree_window.h"
+#include "view_tree_window.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <cmath>
 
-#include "platform/qt/line_limited_label.h"
+#include "line_limited_label.h"
 
 namespace quillop {
 namespace {

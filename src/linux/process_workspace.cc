@@ -1,4 +1,4 @@
-#include "platform/qt/process_workspace.h"
+#include "linux/process_workspace.h"
 
 #include <fcntl.h>
 #include <signal.h>
