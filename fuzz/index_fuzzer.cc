@@ -13,11 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   quillop::DirectoryWriter::Manifest manifest;
   try {
-    manifest = quillop::archive::parseIndex(bytes);
+    manifest = quillop::parseIndex(bytes);
   } catch (const quillop::Error&) {
     return 0;
   }
-  const std::string encoded = quillop::archive::encodeIndex(manifest);
-  if (!(quillop::archive::parseIndex(encoded) == manifest)) std::abort();
+  const std::string encoded = quillop::encodeIndex(manifest);
+  if (!(quillop::parseIndex(encoded) == manifest)) std::abort();
   return 0;
 }

@@ -4,7 +4,7 @@
 
 #include "platform/unicode.h"
 
-namespace quillop::archive {
+namespace quillop {
 
 std::string header(std::uint32_t indexLength) {
   std::string bytes(kMagic);
@@ -48,4 +48,4 @@ bool isAcceptablePath(std::string_view path) {
   }
 }
 
-}  // namespace quillop::archive
+}  // namespace quillop

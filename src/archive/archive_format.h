@@ -9,7 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace quillop::archive {
+#include "archive/limits.h"
+
+namespace quillop {
 
 // "QUILLOP-" "DIR-1" and a line feed: the first 14 bytes of every archive.
 inline constexpr std::string_view kMagic{"QUILLOP-DIR-1\n", 14};
@@ -19,9 +21,8 @@ inline constexpr std::size_t kHeaderBytes = 18;
 inline constexpr std::uint64_t kMaxIndexBytes = 4'194'304;
 // Most members below one shared folder.
 inline constexpr std::size_t kMaxMembers = 50'000;
-// Longest relative member path and longest single name, in UTF-8 bytes.
+// Longest relative member path, in UTF-8 bytes (a single name: kMaxNameBytes).
 inline constexpr std::size_t kMaxPathBytes = 2048;
-inline constexpr std::size_t kMaxNameBytes = 240;
 // The only index version.
 inline constexpr std::int64_t kVersion = 1;
 
@@ -43,4 +44,4 @@ bool isAcceptableName(std::string_view name);
 // "/", each an acceptable name (so no "", ".", "..", leading or trailing "/").
 bool isAcceptablePath(std::string_view path);
 
-}  // namespace quillop::archive
+}  // namespace quillop

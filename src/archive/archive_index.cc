@@ -8,7 +8,7 @@
 #include "platform/error.h"
 #include "platform/json_file.h"
 
-namespace quillop::archive {
+namespace quillop {
 namespace {
 
 using Member = DirectoryWriter::Member;
@@ -152,4 +152,4 @@ Manifest parseIndex(std::string_view bytes) {
   return manifest;
 }
 
-}  // namespace quillop::archive
+}  // namespace quillop

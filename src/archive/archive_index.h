@@ -9,7 +9,7 @@
 
 #include "archive/directory_writer.h"
 
-namespace quillop::archive {
+namespace quillop {
 
 // The records as JSON objects with the keys in field order: "path", "directory", "size",
 // "sha256" and "version", "entries".
@@ -36,4 +36,4 @@ std::string encodeIndex(const DirectoryWriter::Manifest& manifest);
 // "Archivio non valido:" and names the damage.
 DirectoryWriter::Manifest parseIndex(std::string_view bytes);
 
-}  // namespace quillop::archive
+}  // namespace quillop

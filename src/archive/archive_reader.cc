@@ -83,7 +83,7 @@ class ArchiveReader::DataReader {
 
   // Reads the next `member`'s bytes, handing each chunk to `sink`, and checks its digest.
   void read(const Member& member, const Cancelled& cancelled, const Sink& sink) {
-    archive::Sha256 hasher;
+    Sha256 hasher;
     std::uint64_t left = member.size;
     while (left > 0) {
       const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunkSize));
@@ -114,13 +114,13 @@ ArchiveReader ArchiveReader::open(const std::string& path, FileSystem& fs) {
   ArchiveReader reader(fs, path);
   std::uint64_t size = 0;
   FileHandle file = openArchive(fs, path, size);
-  reader.prefix_ = readUpTo(file, archive::kHeaderBytes);
-  const std::optional<std::uint32_t> indexLength = archive::indexLengthOf(reader.prefix_);
+  reader.prefix_ = readUpTo(file, kHeaderBytes);
+  const std::optional<std::uint32_t> indexLength = indexLengthOf(reader.prefix_);
   if (!indexLength) throw invalid("intestazione mancante o errata.");
-  if (*indexLength > archive::kMaxIndexBytes) throw invalid("indice troppo grande.");
+  if (*indexLength > kMaxIndexBytes) throw invalid("indice troppo grande.");
   const std::string index = readUpTo(file, *indexLength);
   if (index.size() != *indexLength) throw invalid("il file finisce dentro l'indice.");
-  reader.manifest_ = archive::parseIndex(index);
+  reader.manifest_ = parseIndex(index);
   reader.prefix_ += index;
 
   std::uint64_t data = 0;  // parseIndex bounds the sum by 50 GB

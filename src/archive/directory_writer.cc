@@ -8,17 +8,10 @@
 #include "archive/archive_format.h"
 #include "archive/archive_index.h"
 #include "archive/folder_walk.h"
+#include "platform/path.h"
 
 namespace quillop {
 namespace {
-
-// The folder that holds `path`: everything before its last "/".
-std::string parentOf(const std::string& path) {
-  const std::string::size_type slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // `path` with every symbolic link resolved, followed by "/". A path that no longer resolves
 // (its folder was removed since the walk) cannot be read either.
@@ -38,7 +31,7 @@ void copyMembers(const std::string& source, const DirectoryWriter::Manifest& man
     if (member.directory) continue;
     const std::string location = source + "/" + member.path;
     // A folder on the way swapped for a link since the walk would lead out of the shared folder.
-    if (!resolvedPrefix(fs, parentOf(location)).starts_with(root)) {
+    if (!resolvedPrefix(fs, parentFolder(location)).starts_with(root)) {
       throw DirectoryWriter::failure("Sorgente spostata fuori dalla cartella.");
     }
     const DirectoryWriter::StreamResult copied =
@@ -53,18 +46,17 @@ void copyMembers(const std::string& source, const DirectoryWriter::Manifest& man
 
 std::uint64_t DirectoryWriter::write(const std::string& source, const std::string& target,
                                      const Cancelled& cancelled, FileSystem& fs) {
-  archive::WalkResult walked = archive::walkFolder(source, cancelled, fs);
+  WalkResult walked = walkFolder(source, cancelled, fs);
   std::sort(walked.members.begin(), walked.members.end(),
-            [](const Member& a, const Member& b) { return archive::pathBefore(a.path, b.path); });
-  const Manifest manifest{archive::kVersion, std::move(walked.members)};
+            [](const Member& a, const Member& b) { return pathBefore(a.path, b.path); });
+  const Manifest manifest{kVersion, std::move(walked.members)};
 
-  const std::string index = archive::encodeIndex(manifest);
-  if (index.size() > archive::kMaxIndexBytes) throw failure("Indice cartella troppo grande.");
-  const std::uint64_t length = archive::kHeaderBytes + index.size() + walked.total;
+  const std::string index = encodeIndex(manifest);
+  if (index.size() > kMaxIndexBytes) throw failure("Indice cartella troppo grande.");
+  const std::uint64_t length = kHeaderBytes + index.size() + walked.total;
   if (length > kMaxBytes) throw failure("Cartella oltre 50 GB.");
 
-  const std::optional<std::uint64_t> free = fs.freeSpace(parentOf(target));
-  if (!free || length + kFreeSpaceMargin >= *free) throw failure("Spazio insufficiente sul Mac.");
+  requireFreeSpace(fs, parentFolder(target), length);
 
   FileHandle archive;
   try {
@@ -73,7 +65,7 @@ std::uint64_t DirectoryWriter::write(const std::string& source, const std::strin
     throw failure("Impossibile preparare la cartella.");
   }
   // From here on a failure leaves the partial archive; its folder's owner removes it.
-  const std::string head = archive::header(static_cast<std::uint32_t>(index.size()));
+  const std::string head = header(static_cast<std::uint32_t>(index.size()));
   archive.writeAll(head.data(), head.size());
   archive.writeAll(index.data(), index.size());
   copyMembers(source, manifest, archive, cancelled, fs);

@@ -42,7 +42,7 @@ FileHandle DirectoryWriter::open(const std::string& path, FileSystem& fs) {
 DirectoryWriter::StreamResult DirectoryWriter::stream(const std::string& path, FileHandle* output,
                                                       const Cancelled& cancelled, FileSystem& fs) {
   FileHandle source = open(path, fs);
-  archive::Sha256 hasher;
+  Sha256 hasher;
   throwIfCancelled(cancelled);
 
   unsigned char* buffer = chunkBuffer();

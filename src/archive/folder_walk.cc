@@ -8,7 +8,7 @@
 #include "archive/archive_format.h"
 #include "archive/hash_queue.h"
 
-namespace quillop::archive {
+namespace quillop {
 namespace {
 
 // Files queued for hashing ahead of the walk. Bounds the memory of the queue and how far the
@@ -102,4 +102,4 @@ WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, Fil
   return Walker(cancelled, fs).run(source);
 }
 
-}  // namespace quillop::archive
+}  // namespace quillop

@@ -11,7 +11,7 @@
 
 #include "archive/directory_writer.h"
 
-namespace quillop::archive {
+namespace quillop {
 
 struct WalkResult {
   // In the order found, each folder before its contents.
@@ -30,4 +30,4 @@ struct WalkResult {
 // is looked at. `cancelled` is also called from the workers and must be thread-safe.
 WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, FileSystem& fs);
 
-}  // namespace quillop::archive
+}  // namespace quillop

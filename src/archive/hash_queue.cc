@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quillop::archive {
+namespace quillop {
 
 HashQueue::HashQueue(const Cancelled& cancelled, FileSystem& fs, unsigned workers)
     : cancelled_(cancelled), fs_(fs) {
@@ -111,4 +111,4 @@ void HashQueue::work() {
   }
 }
 
-}  // namespace quillop::archive
+}  // namespace quillop

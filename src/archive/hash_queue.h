@@ -24,7 +24,7 @@
 
 #include "archive/directory_writer.h"
 
-namespace quillop::archive {
+namespace quillop {
 
 class HashQueue {
  public:
@@ -74,4 +74,4 @@ class HashQueue {
   std::vector<std::thread> threads_;
 };
 
-}  // namespace quillop::archive
+}  // namespace quillop

@@ -1,9 +1,13 @@
-// Limits and the cancellation predicate shared by the folder packaging and the file import.
+// Limits, the free-space rule and the cancellation predicate shared by the folder packaging and
+// the file import.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
+
+#include "platform/file_system.h"
 
 namespace quillop {
 
@@ -14,12 +18,18 @@ inline constexpr std::uint64_t kMaxBytes = 50'000'000'000ULL;
 inline constexpr std::size_t kChunkSize = 262'144;
 // Writing starts only when the free space exceeds the bytes to write by more than this.
 inline constexpr std::uint64_t kFreeSpaceMargin = 16'777'216;
+// Longest single name, in UTF-8 bytes: of a shared item and of a member of a folder archive.
+inline constexpr std::size_t kMaxNameBytes = 240;
+
+// Throws the failure "Spazio insufficiente sul Mac." unless the file system holding `folder`
+// reports more than `bytes` plus kFreeSpaceMargin free; passes on its error.
+void requireFreeSpace(FileSystem& fs, const std::string& folder, std::uint64_t bytes);
 
 // Returns true once the preparation has been cancelled. Called between chunks and directory
 // entries, on the thread doing the work; must be safe to call there.
 using Cancelled = std::function<bool()>;
 
-// Throws the failure "Preparazione annullata." when `cancelled` says so.
+// Throws `cancellation()` when `cancelled` says so.
 void throwIfCancelled(const Cancelled& cancelled);
 
 }  // namespace quillop

@@ -4,7 +4,7 @@
 
 #include "platform/error.h"
 
-namespace quillop::archive {
+namespace quillop {
 namespace {
 
 Error unavailable() { return Error("OpenSSL", 0, "SHA-256 non disponibile."); }
@@ -48,4 +48,4 @@ std::string Sha256::hexDigest() {
   return text;
 }
 
-}  // namespace quillop::archive
+}  // namespace quillop

@@ -9,7 +9,7 @@
 
 struct evp_md_ctx_st;
 
-namespace quillop::archive {
+namespace quillop {
 
 class Sha256 {
  public:
@@ -29,4 +29,4 @@ class Sha256 {
   std::unique_ptr<evp_md_ctx_st, Free> context_;
 };
 
-}  // namespace quillop::archive
+}  // namespace quillop

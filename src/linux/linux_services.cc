@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/path.h"
 
 namespace quillop {
 
@@ -21,8 +22,7 @@ std::string ExecutableBundle::mainBundlePath() {
 }
 
 std::string ExecutableBundle::bundleOf(const std::string& executable) {
-  const std::string::size_type slash = executable.find_last_of('/');
-  std::string folder = slash == 0 ? "/" : executable.substr(0, slash);
+  std::string folder = parentFolder(executable);
   constexpr std::string_view kInside = "/Contents/MacOS";
   if (folder.size() > kInside.size() && folder.ends_with(kInside)) {
     folder.resize(folder.size() - kInside.size());

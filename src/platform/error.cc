@@ -9,6 +9,12 @@ Error failure(std::string message) {
   return Error(std::string(Error::kShareDomain), Error::kFailureCode, std::move(message));
 }
 
+Error cancellation() {
+  Error error = failure("Preparazione annullata.");
+  error.cancellation_ = true;
+  return error;
+}
+
 std::string systemMessage(int err) {
   // One locale object for the process: created on first use, never freed (strerror_l's result
   // may point into it).

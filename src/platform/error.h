@@ -4,7 +4,9 @@
 // App Group container). Errors of the operating system carry the domain "POSIX", the errno as
 // code, and a message naming the path with the system's text in the user's locale. Errors are
 // thrown as exceptions and passed on unchanged; nothing in the core rewrites a platform error.
-// Thread-safe: values are immutable once built.
+// A cancellation is such a failure ("Preparazione annullata.") that also says what it is, so that
+// callers recognise it by kind rather than by its text. Thread-safe: values are immutable once
+// built.
 #pragma once
 
 #include <exception>
@@ -31,15 +33,23 @@ class Error : public std::exception {
 
   bool isFailure() const noexcept { return domain_ == kShareDomain; }
   bool isPosix(int err) const noexcept { return domain_ == kPosixDomain && code_ == err; }
+  // True for the value `cancellation()` returns and its copies.
+  bool isCancellation() const noexcept { return cancellation_; }
 
  private:
+  friend Error cancellation();
+
   std::string domain_;
   long code_;
   std::string message_;
+  bool cancellation_ = false;
 };
 
 // The system's own failure value: domain "QuillopShare", code 2, the message as given.
 Error failure(std::string message);
+
+// The failure "Preparazione annullata.", marked as a cancellation.
+Error cancellation();
 
 // An operating-system error for `path`: domain "POSIX", code `err`, message
 // "<path>: <strerror in the user's locale>" (just the system text when `path` is empty).

@@ -1,6 +1,9 @@
 #include "platform/file_handle.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 #include "platform/error.h"
@@ -33,11 +36,12 @@ size_t FileHandle::read(void* buffer, size_t count) {
   return static_cast<size_t>(n);
 }
 
-void FileHandle::writeAll(const void* buffer, size_t count) {
+void FileHandle::writeAll(const void* buffer, size_t count, const Error* stalled) {
   const char* bytes = static_cast<const char*>(buffer);
   while (count > 0) {
     long n = fs_->write(fd_, bytes, count);
     if (n < 0) fail(n);
+    if (n == 0 && stalled != nullptr) throw *stalled;
     if (n == 0) fail(-ENOSPC);
     bytes += n;
     count -= static_cast<size_t>(n);
@@ -65,6 +69,21 @@ void FileHandle::close() noexcept {
   if (fd_ >= 0) {
     fs_->close(fd_);
     fd_ = -1;
+  }
+}
+
+std::optional<std::string> readSmallRegularFile(FileSystem& fs, const std::string& path,
+                                                std::size_t maxBytes, int flags) {
+  FileHandle file = FileHandle::open(fs, path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
+  const struct stat st = file.status();
+  if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > maxBytes) return std::nullopt;
+  std::string bytes;
+  char buffer[16384];
+  for (;;) {
+    const size_t count = file.read(buffer, sizeof buffer);
+    if (count == 0) return bytes;
+    bytes.append(buffer, count);
+    if (bytes.size() > maxBytes) return std::nullopt;
   }
 }
 

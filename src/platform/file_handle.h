@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/file_system.h"
 
 namespace quillop {
@@ -34,8 +36,8 @@ class FileHandle {
   // Up to `count` bytes; 0 at the end of the file.
   size_t read(void* buffer, size_t count);
   // Writes all `count` bytes, repeating after short writes. A write that makes no progress
-  // throws ENOSPC's error (the system reports a full disk that way).
-  void writeAll(const void* buffer, size_t count);
+  // throws `stalled` when given, else ENOSPC's error (the system reports a full disk that way).
+  void writeAll(const void* buffer, size_t count, const Error* stalled = nullptr);
   // fsync(2).
   void sync();
   struct stat status();
@@ -50,5 +52,12 @@ class FileHandle {
   int fd_ = -1;
   std::string path_;
 };
+
+// The contents of the small regular file at `path`, opened read-only with O_NONBLOCK (a named pipe
+// cannot hang the open), O_CLOEXEC and `flags`, read to its end; nullopt when it is not a regular
+// file or holds more than `maxBytes`, also when it grows past that while being read. Errors of
+// the calls are thrown.
+std::optional<std::string> readSmallRegularFile(FileSystem& fs, const std::string& path,
+                                                std::size_t maxBytes, int flags = 0);
 
 }  // namespace quillop

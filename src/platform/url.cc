@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/path.h"
+
 namespace quillop {
 namespace {
 
@@ -63,19 +65,8 @@ Url Url::fromPath(std::string_view absolutePath) {
   return *parse(text);
 }
 
-std::string Url::lastPathComponent() const {
-  std::string_view path = path_;
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  std::string_view::size_type slash = path.find_last_of('/');
-  if (slash == std::string_view::npos || path.size() == 1) return std::string(path);
-  return std::string(path.substr(slash + 1));
-}
+std::string Url::lastPathComponent() const { return lastComponent(path_); }
 
-std::string Url::pathExtension() const {
-  std::string name = lastPathComponent();
-  std::string::size_type dot = name.find_last_of('.');
-  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {};
-  return name.substr(dot + 1);
-}
+std::string Url::pathExtension() const { return quillop::pathExtension(path_); }
 
 }  // namespace quillop

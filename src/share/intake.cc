@@ -7,18 +7,13 @@
 
 #include <string>
 
+#include "platform/path.h"
 #include "share/share_view_controller.h"
 #include "share/ticket.h"
 #include "store/share_store.h"
 
 namespace quillop {
 namespace {
-
-std::string parentFolder(const std::string& path) {
-  const std::string::size_type slash = path.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 std::string progressLine(size_t done, size_t total) {
   std::string line = "Preparati ";

@@ -25,7 +25,7 @@ bool SharePreparation::cancel() {
 
 std::string SharePreparation::publish(ShareStore& store) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (state_ != State::copying) throw ShareStore::failure("Preparazione annullata.");
+  if (state_ != State::copying) throw cancellation();
   std::string id = store.publish();
   state_ = State::published;
   return id;

@@ -66,7 +66,7 @@ void ShareViewController::viewDidAppear() {
 void ShareViewController::cancelShare() {
   preparation_->cancel();
   if (extensionContext_) {
-    extensionContext_->cancelRequest(ShareStore::failure("Preparazione annullata."));
+    extensionContext_->cancelRequest(cancellation());
   }
 }
 

@@ -14,22 +14,12 @@
 namespace quillop {
 namespace {
 
-constexpr long kMaxJsonBytes = 16 << 20;
+constexpr std::size_t kMaxJsonBytes = 16 << 20;
 
 std::string readJson(FileSystem& fs, const std::string& path) {
-  FileHandle file = FileHandle::open(fs, path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  const struct stat st = file.status();
-  if (!S_ISREG(st.st_mode) || st.st_size > kMaxJsonBytes) {
-    throw failure(path + ": non è un file JSON regolare");
-  }
-  std::string bytes(static_cast<size_t>(st.st_size), '\0');
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const size_t count = file.read(bytes.data() + done, bytes.size() - done);
-    if (count == 0) throw failure(path + ": file troncato durante la lettura");
-    done += count;
-  }
-  return bytes;
+  std::optional<std::string> bytes = readSmallRegularFile(fs, path, kMaxJsonBytes, O_NOFOLLOW);
+  if (!bytes) throw failure(path + ": non è un file JSON regolare");
+  return std::move(*bytes);
 }
 
 bool isIdentifier(const std::string& text) {

@@ -21,18 +21,6 @@ bool copyRangeUnsupported(long result) {
          result == -EBADF;
 }
 
-// Writes one whole chunk, completing short writes. A write that makes no progress and reports no
-// error is "Scrittura interrotta."; a reported error is passed on.
-void writeChunk(FileHandle& output, const char* bytes, size_t length) {
-  while (length > 0) {
-    long written = output.fileSystem().write(output.descriptor(), bytes, length);
-    if (written < 0) throw systemError(static_cast<int>(-written), output.path());
-    if (written == 0) throw ShareStore::failure("Scrittura interrotta.");
-    bytes += written;
-    length -= static_cast<size_t>(written);
-  }
-}
-
 }  // namespace
 
 void ShareStore::append(const Url& source, const std::string& name,
@@ -58,10 +46,7 @@ void ShareStore::append(const Url& source, const std::string& name,
   }
   const std::uint64_t expected = static_cast<std::uint64_t>(item.st_size);
 
-  const std::optional<std::uint64_t> freeBytes = fs_.freeSpace(directory_);
-  if (!freeBytes || expected + kFreeSpaceMargin >= *freeBytes) {
-    throw failure("Spazio insufficiente sul Mac.");
-  }
+  requireFreeSpace(fs_, directory_, expected);
 
   const std::string id = newIdentifier();
   const std::uint64_t count =
@@ -97,6 +82,8 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
   std::uint64_t count = 0;
   bool useCopyRange = true;
   std::unique_ptr<char[]> buffer;
+  // A write that makes no progress and reports no error is "Scrittura interrotta.".
+  const Error stalled = failure("Scrittura interrotta.");
   for (;;) {
     size_t moved = 0;
     // Near the limit a chunk must be seen before it is written, so the buffered path takes over.
@@ -120,7 +107,7 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
       if (moved == 0) break;
       count += moved;
       if (count > maxBytes) throw failure("Il limite è 50 GB per file.");
-      writeChunk(output, buffer.get(), moved);
+      output.writeAll(buffer.get(), moved, &stalled);
     }
     throwIfCancelled(cancelled);
   }

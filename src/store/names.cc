@@ -4,12 +4,12 @@
 
 #include <memory>
 
+#include "archive/limits.h"
 #include "platform/unicode.h"
 
 namespace quillop {
 namespace {
 
-constexpr size_t kMaxNameBytes = 240;
 constexpr size_t kMaxMediaTypeBytes = 127;
 
 bool isReservedDeviceName(std::string_view name) {

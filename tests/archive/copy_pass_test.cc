@@ -36,7 +36,7 @@ class CopyPassTest : public ::testing::Test {
   void expectCopyFailure(const std::string& message) {
     EXPECT_FAILURE(DirectoryWriter::write(shared(), target(), kNever, fs), message);
     const std::string partial = readFile(target());
-    EXPECT_EQ(partial.substr(0, 14), archive::kMagic);
+    EXPECT_EQ(partial.substr(0, 14), kMagic);
   }
 
   TempDir dir;

@@ -49,7 +49,7 @@ TEST(FormatTest, FolderAndFileGiveTheExactIndexAndData) {
   const std::string bytes = readFile(dir / "out");
   EXPECT_EQ(length, 18 + index.size() + 3);
   EXPECT_EQ(bytes.size(), length);
-  EXPECT_EQ(bytes.substr(0, 18), archive::header(static_cast<std::uint32_t>(index.size())));
+  EXPECT_EQ(bytes.substr(0, 18), header(static_cast<std::uint32_t>(index.size())));
   EXPECT_EQ(bytes.substr(18, index.size()), index);
   EXPECT_EQ(bytes.substr(bytes.size() - 3), "abc");  // the empty file adds no bytes
 }
@@ -72,36 +72,36 @@ TEST(FormatTest, MembersFollowTheUnsignedBytesOfTheirPaths) {
 }
 
 TEST(FormatTest, HeaderIsMagicLineFeedAndBigEndianLength) {
-  const std::string bytes = archive::header(300);
+  const std::string bytes = header(300);
   ASSERT_EQ(bytes.size(), 18u);
   EXPECT_EQ(bytes.substr(0, 13), "QUILLOP-DIR-1");
   EXPECT_EQ(bytes[13], '\x0A');
   EXPECT_EQ(bytes.substr(14), std::string("\x00\x00\x01\x2C", 4));
-  EXPECT_EQ(archive::indexLengthOf(bytes), 300u);
-  EXPECT_EQ(archive::indexLengthOf(archive::header(0x01020304)), 0x01020304u);
-  EXPECT_FALSE(archive::indexLengthOf("QUILLOP-DIR-2\n\0\0\0\0"));
-  EXPECT_FALSE(archive::indexLengthOf(bytes.substr(0, 17)));
+  EXPECT_EQ(indexLengthOf(bytes), 300u);
+  EXPECT_EQ(indexLengthOf(header(0x01020304)), 0x01020304u);
+  EXPECT_FALSE(indexLengthOf("QUILLOP-DIR-2\n\0\0\0\0"));
+  EXPECT_FALSE(indexLengthOf(bytes.substr(0, 17)));
 }
 
 TEST(FormatTest, IndexEscapesSlashesKeepsUnicodeAndWritesLargeSizesAsIntegers) {
   const Manifest manifest{
       1, {{"d", true, 0, ""}, {"d/\xC3\xA9", false, 50'000'000'000ULL, std::string(64, 'a')}}};
-  const std::string text = archive::encodeIndex(manifest);
-  EXPECT_EQ(text, compactJson(archive::toJson(manifest)));
+  const std::string text = encodeIndex(manifest);
+  EXPECT_EQ(text, compactJson(toJson(manifest)));
   EXPECT_NE(text.find("\"path\":\"d\\/\xC3\xA9\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"size\":50000000000,"), std::string::npos) << text;
   EXPECT_EQ(text.find(' '), std::string::npos);
-  EXPECT_EQ(archive::parseIndex(text), manifest);
+  EXPECT_EQ(parseIndex(text), manifest);
 }
 
 TEST(FormatTest, DecodingRequiresEveryKeyWithItsType) {
   const nlohmann::json member = {
       {"path", "a"}, {"directory", false}, {"size", 1}, {"sha256", std::string(64, '0')}};
-  EXPECT_EQ(archive::memberFromJson(member), (Member{"a", false, 1, std::string(64, '0')}));
+  EXPECT_EQ(memberFromJson(member), (Member{"a", false, 1, std::string(64, '0')}));
   for (const char* key : {"path", "directory", "size", "sha256"}) {
     nlohmann::json missing = member;
     missing.erase(key);
-    EXPECT_FAILURE(archive::memberFromJson(missing),
+    EXPECT_FAILURE(memberFromJson(missing),
                    "Archivio non valido: indice con struttura errata.");
   }
   for (const nlohmann::json& wrong :
@@ -109,10 +109,10 @@ TEST(FormatTest, DecodingRequiresEveryKeyWithItsType) {
         nlohmann::json{{"directory", 0}}, nlohmann::json{{"path", 7}}}) {
     nlohmann::json changed = member;
     changed.update(wrong);
-    EXPECT_FAILURE(archive::memberFromJson(changed),
+    EXPECT_FAILURE(memberFromJson(changed),
                    "Archivio non valido: indice con struttura errata.");
   }
-  EXPECT_FAILURE(archive::manifestFromJson(nlohmann::json{{"version", 1}}),
+  EXPECT_FAILURE(manifestFromJson(nlohmann::json{{"version", 1}}),
                  "Archivio non valido: indice con struttura errata.");
 }
 

@@ -18,7 +18,7 @@ using Member = DirectoryWriter::Member;
 using Manifest = DirectoryWriter::Manifest;
 
 std::string archiveOf(const std::string& index, const std::string& data) {
-  return archive::header(static_cast<std::uint32_t>(index.size())) + index + data;
+  return header(static_cast<std::uint32_t>(index.size())) + index + data;
 }
 
 Member file(std::string path, const std::string& bytes) {
@@ -68,12 +68,12 @@ TEST(ReaderTest, WrittenArchiveExtractsToTheSameTreeByteForByte) {
 
 TEST(ReaderTest, DamagedHeadersAndLengthsAreRefused) {
   TempDir dir;
-  const std::string index = archive::encodeIndex(Manifest{1, {file("f", "abc")}});
+  const std::string index = encodeIndex(Manifest{1, {file("f", "abc")}});
   const std::string good = archiveOf(index, "abc");
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "Archivio non valido: intestazione mancante o errata."},
       {"QUILLOP-DIR-2\n" + good.substr(14), "Archivio non valido: intestazione mancante o errata."},
-      {archive::header(archive::kMaxIndexBytes + 1), "Archivio non valido: indice troppo grande."},
+      {header(kMaxIndexBytes + 1), "Archivio non valido: indice troppo grande."},
       {good.substr(0, 30), "Archivio non valido: il file finisce dentro l'indice."},
       {good.substr(0, good.size() - 1), "Archivio non valido: lunghezza del file " +
                                             std::to_string(good.size() - 1) + " invece di " +
@@ -132,14 +132,14 @@ TEST(ReaderTest, DamagedIndexesAreRefused) {
   };
   for (const auto& [text, message] : cases) {
     SCOPED_TRACE(text);
-    EXPECT_FAILURE(archive::parseIndex(text), message);
+    EXPECT_FAILURE(parseIndex(text), message);
   }
 }
 
 TEST(ReaderTest, DamagedDataIsFoundByVerifyAndStopsExtraction) {
   TempDir dir;
   const Manifest manifest{1, {file("a", "first"), folder("d"), file("d/b", "second")}};
-  std::string bytes = archiveOf(archive::encodeIndex(manifest), "firstsecond");
+  std::string bytes = archiveOf(encodeIndex(manifest), "firstsecond");
   bytes[bytes.size() - 2] ^= 0x20;
   writeFile(dir / "a.bin", bytes);
   const ArchiveReader reader = ArchiveReader::open(dir / "a.bin");
@@ -151,13 +151,13 @@ TEST(ReaderTest, DamagedDataIsFoundByVerifyAndStopsExtraction) {
   EXPECT_EQ(readFile(dir / "out/a"), "first");
 
   // The archive changed after it was opened.
-  writeFile(dir / "a.bin", archiveOf(archive::encodeIndex(manifest), "firstsecond!"));
+  writeFile(dir / "a.bin", archiveOf(encodeIndex(manifest), "firstsecond!"));
   EXPECT_FAILURE(reader.verify(), "Archivio danneggiato: il file è cambiato dopo l'apertura.");
 }
 
 TEST(ReaderTest, ExtractionNeedsAnEmptyRealFolder) {
   TempDir dir;
-  writeFile(dir / "a.bin", archiveOf(archive::encodeIndex(Manifest{1, {file("f", "x")}}), "x"));
+  writeFile(dir / "a.bin", archiveOf(encodeIndex(Manifest{1, {file("f", "x")}}), "x"));
   const ArchiveReader reader = ArchiveReader::open(dir / "a.bin");
   makeFolder(dir / "full");
   writeFile(dir / "full/f", "mine");
@@ -174,7 +174,7 @@ TEST(ReaderTest, ExtractionNeedsAnEmptyRealFolder) {
 TEST(ReaderTest, ExtractionNeverFollowsALinkThatAppearsMeanwhile) {
   TempDir dir;
   const Manifest manifest{1, {folder("d"), file("d/f", "payload"), file("e", "")}};
-  writeFile(dir / "a.bin", archiveOf(archive::encodeIndex(manifest), "payload"));
+  writeFile(dir / "a.bin", archiveOf(encodeIndex(manifest), "payload"));
   makeFolder(dir / "outside");
   makeFolder(dir / "out");
   FaultFileSystem fs;

@@ -143,7 +143,7 @@ TEST_F(WalkTest, MemberLimitIs50000) {
 TEST_F(WalkTest, IndexOfExactly4MiBPassesOneByteMoreFails) {
   // Each folder member adds 49 bytes plus its path, and a comma: N = 25 + 50 * count + names.
   const std::size_t count = 20'000;
-  std::size_t names = archive::kMaxIndexBytes - 25 - 50 * count;
+  std::size_t names = kMaxIndexBytes - 25 - 50 * count;
   std::vector<std::string> paths;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t length = names / (count - i);
@@ -153,7 +153,7 @@ TEST_F(WalkTest, IndexOfExactly4MiBPassesOneByteMoreFails) {
     ASSERT_EQ(::mkdir((shared() + "/" + name).c_str(), 0700), 0);
     paths.push_back(name);
   }
-  EXPECT_EQ(DirectoryWriter::write(shared(), target(), kNever), 18 + archive::kMaxIndexBytes);
+  EXPECT_EQ(DirectoryWriter::write(shared(), target(), kNever), 18 + kMaxIndexBytes);
   ::unlink(target().c_str());
   ::rename((shared() + "/" + paths[0]).c_str(), (shared() + "/" + paths[0] + "n").c_str());
   expectRefused("Indice cartella troppo grande.");
