@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 
+#include "exit_status.h"
 #include "platform/container.h"
 #include "platform/json_file.h"
 #include "store/batch_check.h"
@@ -86,13 +87,13 @@ int main(int argc, char** argv) {
       take = true;
     } else if (argument == "--help") {
       std::cout << kHelp;
-      return 0;
+      return quillop::exit_status::kCompleted;
     } else if (argument == "--version") {
       std::cout << "Movarix (sostituto di prova) " QUILLOP_VERSION "\n";
-      return 0;
+      return quillop::exit_status::kCompleted;
     } else {
       std::cerr << "Movarix: argomento non valido: " << argument << "\n" << kHelp;
-      return 2;
+      return quillop::exit_status::kUsage;
     }
   }
   signal(SIGCONT, onActivate);
@@ -102,7 +103,7 @@ int main(int argc, char** argv) {
       quillop::groupContainer(fs, std::string(quillop::ShareStore::group));
   if (!container) {
     std::cerr << "Movarix: contenitore del gruppo non disponibile\n";
-    return 1;
+    return quillop::exit_status::kFailed;
   }
   try {
     if (ticket) {
@@ -115,7 +116,7 @@ int main(int argc, char** argv) {
     }
   } catch (const quillop::Error& error) {
     std::cerr << "Movarix: " << error.message() << "\n";
-    return 1;
+    return quillop::exit_status::kFailed;
   }
   const std::string inbox = *container + "/" + std::string(quillop::ShareStore::inboxName);
   size_t broken = 0;
@@ -123,5 +124,5 @@ int main(int argc, char** argv) {
     activated = 0;
     broken = report(inbox, take);
   } while (activated);
-  return broken == 0 ? 0 : 1;
+  return broken == 0 ? quillop::exit_status::kCompleted : quillop::exit_status::kFailed;
 }

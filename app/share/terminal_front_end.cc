@@ -51,10 +51,10 @@ void TerminalFrontEnd::check() {
       pressCancel();
       return;  // the request's end brings us back here
     case ShareRequest::Outcome::completed:
-      exitStatus_ = kCompleted;
+      exitStatus_ = exit_status::kCompleted;
       break;
     case ShareRequest::Outcome::cancelled:
-      exitStatus_ = pressedForUser_ ? kFailed : kInterrupted;
+      exitStatus_ = pressedForUser_ ? exit_status::kFailed : exit_status::kInterrupted;
       break;
   }
   finished_ = true;

@@ -21,11 +21,6 @@ namespace quillop {
 
 class TerminalFrontEnd {
  public:
-  // Exit statuses.
-  static constexpr int kCompleted = exit_status::kCompleted;
-  static constexpr int kFailed = exit_status::kFailed;  // cancelled for the user, after a failure
-  static constexpr int kInterrupted = exit_status::kInterrupted;  // cancelled by the user
-
   TerminalFrontEnd(std::shared_ptr<ShareViewController> controller,
                    std::shared_ptr<ShareRequest> request, std::shared_ptr<MainQueue> mainQueue);
   ~TerminalFrontEnd();
@@ -47,7 +42,7 @@ class TerminalFrontEnd {
   std::unique_ptr<CancelSignals> signals_;
   bool pressedForUser_ = false;
   bool finished_ = false;
-  int exitStatus_ = kFailed;
+  int exitStatus_ = exit_status::kFailed;
 };
 
 }  // namespace quillop
