@@ -1,4 +1,6 @@
-// DirectoryWriter::open, ::stream and ::failure: one source file, read, counted and hashed.
+// DirectoryWriter's file-level part (open, stream, failure): one source file, read, counted and
+// hashed, and copied into the archive when one is given. The folder-level part (write) is in
+// directory_writer.cc.
 #include <fcntl.h>
 #include <sys/stat.h>
 

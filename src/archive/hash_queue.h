@@ -6,6 +6,10 @@
 // read stop at their next chunk: their results can never be reported. The destructor stops
 // every file the same way and joins all workers, so no thread outlives the queue.
 //
+// One file:   submitted -- a worker takes it --> reading -- end or error --> done -- next() -->
+//             (gone);  submitted or reading -- an earlier file failed, or closing --> stopped
+// The queue:  running -- a file fails --> failed (later files stopped) -- destroyed --> closed
+//
 // `cancelled` is polled by the workers (before the first read of a file and after every chunk)
 // and must be safe to call from any thread. Every member function except the destructor's
 // workers runs on the one thread that owns the queue.

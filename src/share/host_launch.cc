@@ -1,5 +1,6 @@
-// The last step of a successful share: open the host application found three folders above the
-// extension's bundle, then complete the request once the platform reports it open.
+// ShareViewController, part 3 of 3 (launchHost): the last step of a successful share: open the
+// host application found three folders above the extension's bundle, then complete the request
+// once the platform reports it open.
 
 #include <string>
 

@@ -1,6 +1,6 @@
-// The intake of a share: the attachment list, the preparation job, and the chain of `load`
-// steps that imports one attachment at a time, then writes the context, publishes the batch
-// and hands over to the host launch.
+// ShareViewController, part 2 of 3 (the intake): the attachment list, the preparation job, and
+// the chain of `load` steps that imports one attachment at a time, then writes the context,
+// publishes the batch and hands over to the host launch.
 //
 // The chain's store is held only by its pending steps and completions; when the chain ends,
 // for whatever reason, the store goes with it and an unpublished batch folder is removed.

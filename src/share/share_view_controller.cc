@@ -1,3 +1,5 @@
+// ShareViewController, part 1 of 3: creation, the view, "Annulla", failures and the count of
+// pending jobs. The intake is in intake.cc, the host launch in host_launch.cc.
 #include "share/share_view_controller.h"
 
 #include <cerrno>

@@ -12,6 +12,17 @@
 // (queue jobs, load completions, the workspace's completion) holds it, so it lives until the
 // last of them has run. Failures never escape: they end in `fail`, which cancels the
 // preparation and shows the error's message; the request then stays open until "Annulla".
+//
+// The jobs of one share, on the serial queue unless said otherwise:
+//
+//   viewDidAppear (main) --> prepare --> load 0 --> loaded 0 --> ... --> load n (context,
+//   publish) --> launchHost (main) --> workspace opens the host --> completeRequest (main)
+//   any step fails --> fail: preparation cancelled, message shown, request open until "Annulla"
+//   "Annulla" (main) --> preparation cancelled, request cancelled; pending steps stop at once
+//   last job gone --> idle observer; an unpublished batch folder is gone by then
+//
+// The code is in three files: this class's own (share_view_controller.cc: view, jobs, failures),
+// intake.cc (attachments, preparation, load steps) and host_launch.cc (opening the host).
 #pragma once
 
 #include <functional>

@@ -8,6 +8,11 @@
 // it, silently. Every JSON file is written atomically and durably; every data file is on stable
 // storage before its entry is recorded.
 //
+//   (constructed) -- append / context --> open -- publish --> published (finished)
+//        |                                 |  \__ failed append or publish: still open
+//        |                                 '-- destroyed --> batch folder removed
+//        '-- construction fails --> no batch folder
+//
 // Not thread-safe: callers use a store from one thread at a time (publication runs under the
 // preparation's lock). Held by `std::shared_ptr` by the steps of one share.
 #pragma once
@@ -79,8 +84,6 @@ class ShareStore {
   std::string batchFolder() const { return directory_ + "/" + id_; }
 
  private:
-  friend struct ShareStoreTestAccess;
-
   std::uint64_t copyRegularFile(const std::string& source, const std::string& target,
                                 const Cancelled& cancelled);
 
