@@ -7,8 +7,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -16,12 +16,9 @@
 
 #include "exit_status.h"
 #include "gui_front_end.h"
-#include "linux/linux_services.h"
 #include "linux/linux_share_platform.h"
 #include "linux/qt_main_queue.h"
-#include "linux/qt_media_types.h"
 #include "linux/worker_queue.h"
-#include "platform/error.h"
 #include "share/argument_attachments.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"

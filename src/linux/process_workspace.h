@@ -9,7 +9,7 @@
 // Destruction waits for the openings already asked for. `openApplication` is thread-safe.
 #pragma once
 
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
