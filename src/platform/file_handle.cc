@@ -76,7 +76,8 @@ std::optional<std::string> readSmallRegularFile(FileSystem& fs, const std::strin
                                                 std::size_t maxBytes, int flags) {
   FileHandle file = FileHandle::open(fs, path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
   const struct stat st = file.status();
-  if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > maxBytes) return std::nullopt;
+  if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > maxBytes)
+    return std::nullopt;
   std::string bytes;
   char buffer[16384];
   for (;;) {

@@ -101,16 +101,14 @@ TEST(FormatTest, DecodingRequiresEveryKeyWithItsType) {
   for (const char* key : {"path", "directory", "size", "sha256"}) {
     nlohmann::json missing = member;
     missing.erase(key);
-    EXPECT_FAILURE(memberFromJson(missing),
-                   "Archivio non valido: indice con struttura errata.");
+    EXPECT_FAILURE(memberFromJson(missing), "Archivio non valido: indice con struttura errata.");
   }
   for (const nlohmann::json& wrong :
        {nlohmann::json{{"size", -1}}, nlohmann::json{{"size", 1.5}},
         nlohmann::json{{"directory", 0}}, nlohmann::json{{"path", 7}}}) {
     nlohmann::json changed = member;
     changed.update(wrong);
-    EXPECT_FAILURE(memberFromJson(changed),
-                   "Archivio non valido: indice con struttura errata.");
+    EXPECT_FAILURE(memberFromJson(changed), "Archivio non valido: indice con struttura errata.");
   }
   EXPECT_FAILURE(manifestFromJson(nlohmann::json{{"version", 1}}),
                  "Archivio non valido: indice con struttura errata.");
