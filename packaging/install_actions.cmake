@@ -1,4 +1,4 @@
-# Runs at install time (cmake --install, cpack) from cmake_install.cmake, in its scope, so that
+# Runs at install time (cmake --install, the Debian package build) from cmake_install.cmake, in its scope, so that
 # the files it writes (under DESTDIR when set) join the install manifest.
 # Writes the file-manager actions for the prefix being installed to (every Exec names
 # <prefix>/bin/quillop-share, quoted as launchers and shells parse it) and installs them where
@@ -37,6 +37,32 @@ endif()
 string(REPLACE "'" "'\\''" QUILLOP_SHARE_SH "${_quillop_program}")
 set(QUILLOP_SHARE_SH "'${QUILLOP_SHARE_SH}'")
 
+# The same path as a Python string literal (no line break can occur, see above).
+string(REPLACE "\\" "\\\\" QUILLOP_SHARE_PY "${_quillop_program}")
+string(REPLACE "'" "\\'" QUILLOP_SHARE_PY "${QUILLOP_SHARE_PY}")
+set(QUILLOP_SHARE_PY "'${QUILLOP_SHARE_PY}'")
+
+# Whether this install goes to the user's own data folder (a plain --prefix ~/.local install):
+# only then do KIO and Nautilus need the extra steps below.
+set(_quillop_share "${CMAKE_INSTALL_PREFIX}/share")
+set(_quillop_user_install FALSE)
+if("$ENV{DESTDIR}" STREQUAL "")
+  if("$ENV{XDG_DATA_HOME}" MATCHES "^/")
+    set(_quillop_data_home "$ENV{XDG_DATA_HOME}")
+  elseif(NOT "$ENV{HOME}" STREQUAL "")
+    set(_quillop_data_home "$ENV{HOME}/.local/share")
+  else()
+    set(_quillop_data_home "")
+  endif()
+  if(NOT _quillop_data_home STREQUAL "")
+    file(REAL_PATH "${_quillop_share}" _quillop_share_real)
+    file(REAL_PATH "${_quillop_data_home}" _quillop_data_home)
+    if(_quillop_share_real STREQUAL _quillop_data_home)
+      set(_quillop_user_install TRUE)
+    endif()
+  endif()
+endif()
+
 # Writes one action from its template straight to its place (DESTDIR honoured), with the mode
 # given, and records it in the install manifest as file(INSTALL) would.
 macro(_quillop_install_action template folder name)
@@ -51,33 +77,26 @@ set(_quillop_read OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 set(_quillop_run ${_quillop_read} OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
 _quillop_install_action(ex.quillop.mac.share.desktop.in applications
                         ex.quillop.mac.share.desktop ${_quillop_read})
-# KIO refuses service menus outside the system folders (~/.local/share) unless executable.
+# KIO refuses service menus outside the system data folders (~/.local/share) unless executable.
+if(_quillop_user_install)
+  set(_quillop_service_menu_mode ${_quillop_run})
+else()
+  set(_quillop_service_menu_mode ${_quillop_read})
+endif()
 _quillop_install_action(kio-servicemenu.desktop.in kio/servicemenus
-                        ex.quillop.mac.share.desktop ${_quillop_run})
+                        ex.quillop.mac.share.desktop ${_quillop_service_menu_mode})
 _quillop_install_action(nemo-action.in nemo/actions
                         ex.quillop.mac.share.nemo_action ${_quillop_read})
 _quillop_install_action(thunar-sendto.desktop.in Thunar/sendto
                         ex.quillop.mac.share.desktop ${_quillop_read})
+# nautilus-python loads extensions from every data folder (system and the user's own).
+_quillop_install_action(nautilus-extension.py.in nautilus-python/extensions
+                        invia_con_movarix.py ${_quillop_read})
 # Nautilus reads scripts from the user's own data folder only: the script goes beside the other
-# files, and is linked into nautilus/scripts when the prefix's share folder is that data folder
-# (a plain --prefix ~/.local install).
+# files, and is linked into nautilus/scripts when the prefix's share folder is that data folder.
 _quillop_install_action(nautilus-script.in quillop-share/nautilus
                         "Invia con Movarix" ${_quillop_run})
-set(_quillop_share "${CMAKE_INSTALL_PREFIX}/share")
-if("$ENV{DESTDIR}" STREQUAL "")
-  if("$ENV{XDG_DATA_HOME}" MATCHES "^/")
-    set(_quillop_data_home "$ENV{XDG_DATA_HOME}")
-  elseif(NOT "$ENV{HOME}" STREQUAL "")
-    set(_quillop_data_home "$ENV{HOME}/.local/share")
-  else()
-    set(_quillop_data_home "")
-  endif()
-  if(NOT _quillop_data_home STREQUAL "")
-    file(REAL_PATH "${_quillop_share}" _quillop_share_real)
-    file(REAL_PATH "${_quillop_data_home}" _quillop_data_home)
-    if(_quillop_share_real STREQUAL _quillop_data_home)
-      file(INSTALL DESTINATION "${_quillop_share}/nautilus/scripts" TYPE FILE
-           FILES "${QUILLOP_NAUTILUS_LINK}")
-    endif()
-  endif()
+if(_quillop_user_install)
+  file(INSTALL DESTINATION "${_quillop_share}/nautilus/scripts" TYPE FILE
+       FILES "${QUILLOP_NAUTILUS_LINK}")
 endif()

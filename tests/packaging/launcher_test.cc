@@ -101,9 +101,9 @@ TEST_F(Launchers, InstallLaysOutTheBundleTheLinkAndTheActions) {
   const KeyFile app = entry("/share/applications/ex.quillop.mac.share.desktop");
   EXPECT_EQ(app.value("Desktop Entry", "Name"), "Invia con Movarix");
   EXPECT_EQ(app.value("Desktop Entry", "NoDisplay"), "true");
-  EXPECT_EQ(app.value("Desktop Entry", "MimeType"), "application/octet-stream;inode/directory;");
+  EXPECT_FALSE(app.has("Desktop Entry", "MimeType"));
   const KeyFile kio = entry("/share/kio/servicemenus/ex.quillop.mac.share.desktop");
-  EXPECT_EQ(kio.value("Desktop Entry", "MimeType"), "all/all;");
+  EXPECT_EQ(kio.value("Desktop Entry", "MimeType"), "application/octet-stream;inode/directory;");
   EXPECT_EQ(kio.value("Desktop Action inviaConMovarix", "Name"), "Invia con Movarix");
   const KeyFile nemo = entry("/share/nemo/actions/ex.quillop.mac.share.nemo_action");
   EXPECT_EQ(nemo.value("Nemo Action", "Selection"), "notnone");
@@ -131,27 +131,57 @@ TEST_F(Launchers, EveryExecLineSharesTheSelection) {
   }
 }
 
-TEST_F(Launchers, NautilusScriptTakesTheSelectionFromItsArguments) {
-  // Nautilus also sets the newline-separated list; a line break in a path breaks it, so the
-  // script must not use it.
-  std::string list;
-  for (const std::string& path : sampleItems(parent_)) list += path + "\n";
+TEST_F(Launchers, NautilusScriptTakesTheSelectedUrisElseItsArguments) {
+  // Nautilus 43 expands "%" in the names it passes as arguments: "a%20b.txt" arrives as
+  // "a0b.txt", which exists beside it. Its newline-separated list of paths breaks on the line
+  // break in every path. Only the URIs, when set, are faithful.
+  std::string paths, uris;
+  std::vector<std::string> relative, absolute;
+  for (const std::string& name : sampleNames()) {
+    paths += parent_ + "/" + name + "\n";
+    uris += fileUri(parent_ + "/" + name, UriStyle::kKeepMarks) + "\n";
+    relative.push_back(name);
+    absolute.push_back(parent_ + "/" + name);
+  }
   const std::string script = prefix() + "/share/nautilus/scripts/Invia con Movarix";
-  for (const bool relative : {true, false}) {
-    SCOPED_TRACE(relative ? "names relative to the folder" : "absolute paths");
+  const struct {
+    std::optional<std::string> uris;
+    std::vector<std::string> arguments;
+  } rows[] = {{uris, {"a0b.txt"}}, {std::nullopt, relative}, {std::nullopt, absolute}};
+  for (const auto& [uris, arguments] : rows) {
+    SCOPED_TRACE(arguments[0]);
     std::vector<std::string> argv{script};
-    for (const std::string& name : sampleNames()) {
-      argv.push_back(relative ? name : parent_ + "/" + name);
-    }
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     const std::string dataHome = *temp_ / ("data " + std::to_string(++runs_));
     ExecutableWatch hostWatch(host());
     const ChildResult share =
         runChild(argv,
-                 shareEnvironment(dataHome, {{"NAUTILUS_SCRIPT_SELECTED_FILE_PATHS", list},
-                                             {"NAUTILUS_SCRIPT_SELECTED_URIS", list}}),
+                 shareEnvironment(dataHome, {{"NAUTILUS_SCRIPT_SELECTED_FILE_PATHS", paths},
+                                             {"NAUTILUS_SCRIPT_SELECTED_URIS", uris}}),
                  parent_);
     ASSERT_EQ(share.status, 0) << share.output;
     expectShared(dataHome, hostWatch);
+  }
+}
+
+// A double click, xdg-open or `gio open` starts the default application of the type, which GLib
+// chooses among the entries that list the type: none of ours may ever be one. A stray entry that
+// lists them shows that GLib reads this environment.
+TEST_F(Launchers, NoEntryBecomesTheApplicationOfAType) {
+  const std::string dirs = *temp_ / "sistema";
+  makeFolder(dirs + "/applications");
+  writeFile(dirs + "/applications/estraneo.desktop",
+            "[Desktop Entry]\nType=Application\nName=X\nExec=true %F\n"
+            "MimeType=application/octet-stream;inode/directory;\n");
+  const std::vector<std::string> environment = environmentWith(
+      {{"HOME", home_}, {"XDG_DATA_HOME", std::nullopt}, {"XDG_DATA_DIRS", dirs},
+       {"XDG_CONFIG_HOME", dirs}, {"XDG_CONFIG_DIRS", dirs}});
+  for (const char* type : {"application/octet-stream", "inode/directory", "text/plain",
+                           "application/x-zerosize", "image/png"}) {
+    const ChildResult mime = runChild({"gio", "mime", type}, environment);
+    EXPECT_EQ(mime.status, 0) << mime.output;
+    EXPECT_NE(mime.output.find("estraneo.desktop"), std::string::npos) << type << mime.output;
+    EXPECT_EQ(mime.output.find("ex.quillop.mac.share"), std::string::npos) << type << mime.output;
   }
 }
 

@@ -7,7 +7,8 @@
 namespace quillop::testing {
 
 std::vector<std::string> sampleNames() {
-  return {"con spazio.txt", "perché così è.txt", "100% #1 & (x) [y].txt", "cartella con è"};
+  return {"con spazio.txt", "perché così è.txt", "100% #1 & (x) [y].txt", "a%20b.txt",
+          "cartella con è"};
 }
 
 std::vector<std::string> sampleItems(const std::string& parent) {
@@ -19,12 +20,14 @@ std::vector<std::string> sampleItems(const std::string& parent) {
 std::string makeSample(const std::string& root) {
   const std::string parent = root + "/riga\nnuova è";
   const std::vector<std::string> items = sampleItems(parent);
-  makeFolder(items[3] + "/vuota");
+  makeFolder(items[4] + "/vuota");
   writeFile(items[0], "uno\n");
   writeFile(items[1], "due, con più parole\n");
   writeFile(items[2], "tre\n");
-  writeFile(items[3] + "/dentro.txt", "quattro\n");
-  writeFile(items[3] + "/.nascosto", "cinque\n");
+  writeFile(items[3], "sei\n");
+  writeFile(parent + "/a0b.txt", "non questo\n");
+  writeFile(items[4] + "/dentro.txt", "quattro\n");
+  writeFile(items[4] + "/.nascosto", "cinque\n");
   return parent;
 }
 

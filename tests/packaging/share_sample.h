@@ -6,10 +6,11 @@
 
 namespace quillop::testing {
 
-// Creates, inside `root`, the folder "riga<line break>nuova è" holding two files with spaces,
-// accents and URI-reserved marks in their names and a folder with a hidden file and an empty
-// subfolder. Every item name is a safe name (a line break is not: it lives in the parent's
-// name, so every path handed over holds one). Returns the parent folder.
+// Creates, inside `root`, the folder "riga<line break>nuova è" holding files with spaces,
+// accents, URI-reserved marks and "%" in their names ("a%20b.txt", with "a0b.txt" beside it but
+// not in the selection) and a folder with a hidden file and an empty subfolder. Every item name
+// is a safe name (a line break is not: it lives in the parent's name, so every path handed over
+// holds one). Returns the parent folder.
 std::string makeSample(const std::string& root);
 
 // The absolute paths of the sample's items under `parent`, in a fixed order.
