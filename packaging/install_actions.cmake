@@ -1,5 +1,5 @@
-# Runs at install time (cmake --install, the Debian package build) from cmake_install.cmake, in its scope, so that
-# the files it writes (under DESTDIR when set) join the install manifest.
+# Runs at install time (cmake --install, the Debian package build) from cmake_install.cmake, in
+# its scope, so that the files it writes (under DESTDIR when set) join the install manifest.
 # Writes the file-manager actions for the prefix being installed to (every Exec names
 # <prefix>/bin/quillop-share, quoted as launchers and shells parse it) and installs them where
 # each file manager looks. Fails the install when the prefix holds a tab or a line break, which no

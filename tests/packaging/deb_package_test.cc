@@ -35,9 +35,8 @@ class DebPackage : public ::testing::Test {
     if (given != nullptr && given[0] != '\0') {
       deb_ = given;
     } else {
-      const ChildResult pack =
-          runChild({QUILLOP_SOURCE_DIR "/scripts/package.sh", *temp_ / "out"},
-                   environmentWith({{"DESTDIR", std::nullopt}}));
+      const ChildResult pack = runChild({QUILLOP_SOURCE_DIR "/scripts/package.sh", *temp_ / "out"},
+                                        environmentWith({{"DESTDIR", std::nullopt}}));
       ASSERT_EQ(pack.status, 0) << pack.output;
       for (const auto& item : std::filesystem::directory_iterator(*temp_ / "out")) {
         if (item.path().filename().string().starts_with("movarix-share_")) deb_ = item.path();
@@ -81,7 +80,8 @@ TEST_F(DebPackage, LintianAndDesktopFileValidateFindNothing) {
   for (const std::vector<std::string>& check : checks) {
     const ChildResult result = runChild(check, environmentWith({}));
     EXPECT_EQ(result.status, 0) << result.output;
-    // lintian warns of running as root (CI does); everything else it or the validator says is a fault.
+    // lintian warns of running as root (CI does); everything else it or the validator says is a
+    // fault.
     EXPECT_EQ(result.output.find(": "), std::string::npos) << result.output;
   }
 }
