@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   coreutils tar openssl
-  debhelper dpkg-dev lintian desktop-file-utils libglib2.0-bin
+  build-essential debhelper lintian desktop-file-utils libglib2.0-bin
 )
 
 missing=()
