@@ -1,8 +1,9 @@
-// Movarix, the stand-in for the host application: it verifies every published batch in the
-// shared inbox and prints a short report. `--ticket TOKEN` first writes a fresh "ready.json" at
-// the container's root; `--take` removes each verified batch after the report. The share opens
-// it from three folders above its own bundle; a SIGCONT (the share's "come to the front") while
-// it runs makes it look at the inbox again.
+// Movarix, the stand-in for the host application: it removes the batch folders that shares
+// which died left unpublished (store/batch_lock.h), verifies every published batch in the
+// shared inbox and prints a short report, every text from the inbox shown printable. `--ticket
+// TOKEN` first writes a fresh "ready.json" at the container's root; `--take` removes each verified
+// batch after the report. The share opens it from three folders above its own bundle; a SIGCONT
+// (the share's "come to the front") while it runs makes it look at the inbox again.
 
 #include <signal.h>
 
@@ -14,7 +15,9 @@
 #include "exit_status.h"
 #include "platform/container.h"
 #include "platform/json_file.h"
+#include "platform/unicode.h"
 #include "store/batch_check.h"
+#include "store/batch_lock.h"
 #include "store/share_store.h"
 
 #ifndef QUILLOP_VERSION
@@ -31,7 +34,9 @@ constexpr const char* kHelp =
     "Uso: Movarix [--ticket TOKEN] [--take]\n"
     "Sostituto di prova di Movarix: verifica ogni lotto pubblicato nella coda di\n"
     "quillop-share (manifest, dimensioni, archivi delle cartelle e digest SHA-256) e stampa\n"
-    "un breve resoconto. Con --ticket scrive prima un \"ready.json\" nuovo con TOKEN;\n"
+    "un breve resoconto. Prima toglie dalla coda i lotti lasciati a metà da una\n"
+    "condivisione che non è più in corso. Con --ticket scrive prima un \"ready.json\" nuovo con "
+    "TOKEN;\n"
     "con --take toglie dalla coda ogni lotto verificato, come Movarix dopo l'invio.\n"
     "Stato d'uscita: 0 tutti i lotti pubblicati sono integri; 1 altrimenti; 2 uso errato.\n";
 
@@ -42,7 +47,11 @@ std::string plural(size_t count, const char* one, const char* many) {
 // Prints the report of the inbox; returns the number of published batches that fail. With
 // `take`, every verified batch is then removed, as the host does once it has sent one.
 size_t report(const std::string& inbox, bool take) {
-  std::cout << "Coda: " << inbox << "\n";
+  using quillop::printableText;
+  std::cout << "Coda: " << printableText(inbox) << "\n";
+  for (const std::string& id : quillop::removeAbandonedBatches(inbox)) {
+    std::cout << "Lotto " << id << ": preparazione interrotta, tolto dalla coda\n";
+  }
   size_t verified = 0, broken = 0, pending = 0;
   for (const quillop::CheckedBatch& batch : quillop::checkInbox(inbox)) {
     if (!batch.published && !batch.problem) {
@@ -51,15 +60,17 @@ size_t report(const std::string& inbox, bool take) {
     }
     if (!batch.verified()) {
       ++broken;
-      std::cout << "Lotto " << batch.id << ": NON VALIDO: " << *batch.problem << "\n";
+      std::cout << "Lotto " << printableText(batch.id)
+                << ": NON VALIDO: " << printableText(*batch.problem) << "\n";
       continue;
     }
     ++verified;
-    std::cout << "Lotto " << batch.id << ": " << plural(batch.files.size(), "file", "file")
-              << ", ticket \"" << batch.ticket << "\": verificato\n";
+    std::cout << "Lotto " << printableText(batch.id) << ": "
+              << plural(batch.files.size(), "file", "file") << ", ticket \""
+              << printableText(batch.ticket) << "\": verificato\n";
     for (const quillop::CheckedFile& file : batch.files) {
-      std::cout << "  " << file.entry.name << " (" << file.entry.size << " byte, "
-                << file.entry.mime.value_or("tipo sconosciuto");
+      std::cout << "  " << printableText(file.entry.name) << " (" << file.entry.size << " byte, "
+                << printableText(file.entry.mime.value_or("tipo sconosciuto"));
       if (file.members) std::cout << ", " << plural(*file.members, "voce", "voci") << " verificate";
       std::cout << ")\n";
     }
@@ -92,7 +103,8 @@ int main(int argc, char** argv) {
       std::cout << "Movarix (sostituto di prova) " QUILLOP_VERSION "\n";
       return quillop::exit_status::kCompleted;
     } else {
-      std::cerr << "Movarix: argomento non valido: " << argument << "\n" << kHelp;
+      std::cerr << "Movarix: argomento non valido: " << quillop::printableText(argument) << "\n"
+                << kHelp;
       return quillop::exit_status::kUsage;
     }
   }
@@ -112,10 +124,11 @@ int main(int argc, char** argv) {
                              .count();
       nlohmann::ordered_json ready{{"time", now}, {"ticket", *ticket}};
       quillop::writeFileAtomically(fs, *container, "ready.json", quillop::compactJson(ready));
-      std::cout << "Scritto ready.json con il ticket \"" << *ticket << "\".\n";
+      std::cout << "Scritto ready.json con il ticket \"" << quillop::printableText(*ticket)
+                << "\".\n";
     }
   } catch (const quillop::Error& error) {
-    std::cerr << "Movarix: " << error.message() << "\n";
+    std::cerr << "Movarix: " << quillop::printableText(error.message()) << "\n";
     return quillop::exit_status::kFailed;
   }
   const std::string inbox = *container + "/" + std::string(quillop::ShareStore::inboxName);

@@ -11,6 +11,7 @@ namespace quillop {
 namespace {
 
 int signalPipe[2] = {-1, -1};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int) {
   const int saved = errno;
@@ -26,22 +27,21 @@ CancelSignals::CancelSignals(std::function<void()> action) {
   notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [action = std::move(action)] {
     char drained[64];
-    while (read(signalPipe[0], drained, sizeof drained) > 0) {
+    ssize_t count = 0;
+    while ((count = read(signalPipe[0], drained, sizeof drained)) > 0) {
+      for (ssize_t i = 0; i < count; ++i) action();
     }
-    action();
   });
   struct sigaction handler {};
   handler.sa_handler = onSignal;
   sigemptyset(&handler.sa_mask);
   handler.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &handler, nullptr);
-  sigaction(SIGTERM, &handler, nullptr);
+  for (const int number : kSignals) sigaction(number, &handler, nullptr);
 }
 
 CancelSignals::~CancelSignals() {
   if (!notifier_) return;
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
+  for (const int number : kSignals) signal(number, SIG_DFL);
   notifier_.reset();
   close(signalPipe[0]);
   close(signalPipe[1]);

@@ -9,7 +9,11 @@ GuiFrontEnd::GuiFrontEnd(std::shared_ptr<ShareViewController> controller,
     : controller_(std::move(controller)),
       request_(std::move(request)),
       mainQueue_(std::move(mainQueue)),
-      self_(std::make_shared<GuiFrontEnd*>(this)) {}
+      self_(std::make_shared<GuiFrontEnd*>(this)) {
+  grace_.setSingleShot(true);
+  grace_.setInterval(kCancelGrace);
+  QObject::connect(&grace_, &QTimer::timeout, [this] { abandon(); });
+}
 
 GuiFrontEnd::~GuiFrontEnd() {
   controller_->setIdleObserver({});
@@ -46,7 +50,13 @@ void GuiFrontEnd::show() {
   window_ = std::make_unique<ViewTreeWindow>(controller_->view());
   window_->setWindowTitle(QStringLiteral("Movarix"));
   window_->setCancelAction([this] { cancel(); });
-  signals_ = std::make_unique<CancelSignals>([this] { cancel(); });
+  signals_ = std::make_unique<CancelSignals>([this] {
+    if (request_->outcome() == ShareRequest::Outcome::cancelled) {
+      abandon();  // the user insists
+    } else {
+      cancel();
+    }
+  });
   window_->setAppearAction([this] {
     appeared_ = true;
     controller_->viewDidAppear();
@@ -67,8 +77,23 @@ int GuiFrontEnd::exec() {
   return exitStatus_;
 }
 
+void GuiFrontEnd::abandon() {
+  if (finished_) return;
+  controller_->abandon();
+  abandoned_ = finished_ = true;
+  exitStatus_ = exit_status::kInterrupted;
+  window_->hide();
+  QApplication::exit(exitStatus_);
+}
+
 void GuiFrontEnd::check() {
-  if (finished_ || controller_->busy()) return;
+  if (finished_) return;
+  if (controller_->busy()) {
+    if (request_->outcome() == ShareRequest::Outcome::cancelled && !grace_.isActive()) {
+      grace_.start();
+    }
+    return;
+  }
   switch (request_->outcome()) {
     case ShareRequest::Outcome::open:
       return;  // a failure is on screen until the user cancels

@@ -1,8 +1,12 @@
 // quillop-share: the extension host. It makes one share request from its command line, one
 // ShareViewController for it, and shows it in a window when a display is available (DISPLAY or
-// WAYLAND_DISPLAY set, or a Qt platform named by QT_QPA_PLATFORM), else, or with --terminal, on
-// the terminal.
+// WAYLAND_DISPLAY set, or a Qt platform named by QT_QPA_PLATFORM) and Qt can open a window on
+// it, else, or with --terminal, on the terminal.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -47,7 +51,8 @@ constexpr const char* kHelp =
     "  --version    mostra la versione ed esce\n"
     "  --           gli argomenti seguenti sono file, anche se cominciano con \"-\"\n"
     "\n"
-    "Nel terminale Ctrl-C (o SIGTERM) equivale al pulsante \"Annulla\".\n"
+    "Ctrl-C (o SIGTERM, SIGHUP) equivale al pulsante \"Annulla\"; un secondo segnale toglie\n"
+    "subito il lotto in preparazione ed esce.\n"
     "Stato d'uscita: 0 lotto consegnato a Movarix; 1 condivisione annullata dopo un errore;\n"
     "130 condivisione annullata dall'utente; 2 riga di comando non valida.\n";
 
@@ -70,10 +75,61 @@ bool displayAvailable() {
   return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
 }
 
+// True when Qt can start its platform here. Tried in a child process, since Qt aborts the
+// process that cannot (DISPLAY=:97 with no server, a stale ssh forwarding). Before any thread.
+bool windowPossible(int argc, char** argv) {
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDERR_FILENO);  // Qt's complaints about the display
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
+      if (type == QtFatalMsg) _exit(1);
+    });
+    QGuiApplication probe(argc, argv);
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The share while its front end runs, for `onQtMessage`.
+std::weak_ptr<quillop::ShareViewController> runningShare;
+QtMessageHandler qtHandler = nullptr;
+
+// When the display goes away under the window (the X server or the compositor died), Qt ends
+// the process from inside its event loop right after one of these warnings (exit(1) for X11,
+// _exit for Wayland); no other hook is given. That is "Annulla" with no window left: the batch
+// is cleaned up as after a stuck cancellation, on the main thread while Qt is still whole, and
+// the process ends with the cancel status.
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (qtHandler) qtHandler(type, context, message);
+  const bool displayLost = message.startsWith(QLatin1String("The X11 connection broke")) ||
+                           message.startsWith(QLatin1String("The Wayland connection"));
+  if (type != QtWarningMsg || !displayLost) return;
+  if (const auto controller = runningShare.lock()) {
+    controller->abandon(quillop::kCancelGrace);
+    _exit(quillop::exit_status::kInterrupted);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace quillop;
+
+  // A standard descriptor closed at start would go to the next file opened, and the status
+  // line into it (the signal pipe, read back as a Ctrl-C): /dev/null takes its place first.
+  for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);
+  }
+  // A status line nobody reads any longer (piped into `head`) is no reason to end the share.
+  signal(SIGPIPE, SIG_IGN);
 
   std::vector<std::string> arguments;
   bool options = true;
@@ -90,6 +146,10 @@ int main(int argc, char** argv) {
       return 0;
     } else if (options && argument == "--terminal") {
       terminal = true;
+    } else if (argument.empty()) {
+      std::cerr << "quillop-share: argomento vuoto: indica un file o una cartella\n"
+                   "Per l'elenco delle opzioni: quillop-share --help\n";
+      return exit_status::kUsage;
     } else if (options && argument.size() > 1 && argument[0] == '-') {
       std::cerr << "quillop-share: opzione sconosciuta: " << argument
                 << "\nPer l'elenco delle opzioni: quillop-share --help\n";
@@ -99,7 +159,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  const bool window = !terminal && displayAvailable();
+  const bool window = !terminal && displayAvailable() && windowPossible(argc, argv);
   std::unique_ptr<QCoreApplication> application;
   if (window) {
     application = std::make_unique<QApplication>(argc, argv);
@@ -107,6 +167,7 @@ int main(int argc, char** argv) {
   } else {
     application = std::make_unique<QCoreApplication>(argc, argv);
   }
+  if (window) qtHandler = qInstallMessageHandler(onQtMessage);
 
   // Declared before everything that may submit to it, so it outlives every job.
   auto delivery = std::make_shared<WorkerQueue>("item-loading");
@@ -124,16 +185,23 @@ int main(int argc, char** argv) {
   const SharePlatform platform = linuxSharePlatform(mainQueue);
 
   int status = 0;
+  bool abandoned = false;
   {
     auto controller = ShareViewController::create(platform);
     controller->setExtensionContext(request);
+    runningShare = controller;
     if (window) {
       GuiFrontEnd frontEnd(controller, request, mainQueue);
       status = frontEnd.run();
+      abandoned = frontEnd.abandoned();
     } else {
       TerminalFrontEnd frontEnd(controller, request, mainQueue);
       status = frontEnd.run();
+      abandoned = frontEnd.abandoned();
     }
+    runningShare.reset();
   }
+  // Work stuck in a read cannot be waited for: end without joining its threads.
+  if (abandoned) _exit(status);
   return status;
 }

@@ -6,18 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/unicode.h"
+
 namespace quillop {
 namespace {
-
-std::string printable(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    out += (byte < 0x20 || byte == 0x7f) ? '?' : c;
-  }
-  return out;
-}
 
 // Columns the text takes: one per UTF-8 character (the texts are Latin script).
 int width(const std::string& text) {
@@ -37,7 +29,7 @@ int StatusLine::columns() const {
 }
 
 void StatusLine::show(const std::string& text) {
-  const std::string line = printable(text);
+  const std::string line = printableText(text);
   if (!terminal_) {
     write(line + "\n");
     return;

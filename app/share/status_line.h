@@ -1,7 +1,7 @@
 // The status line of the terminal front end, on one descriptor (stderr). On a terminal each
 // new text replaces the previous one in place; otherwise each text is one line of its own.
-// Control characters in a text are shown as "?", so a file name cannot move the cursor or
-// split the line. Main thread only.
+// Control characters in a text (C1 included) and bytes of ill-formed UTF-8 are shown as "?", so a
+// file name cannot move the cursor or split the line. Main thread only.
 #pragma once
 
 #include <string>

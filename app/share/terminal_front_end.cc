@@ -11,12 +11,16 @@ TerminalFrontEnd::TerminalFrontEnd(std::shared_ptr<ShareViewController> controll
     : controller_(std::move(controller)),
       request_(std::move(request)),
       mainQueue_(std::move(mainQueue)),
-      status_(STDERR_FILENO) {}
+      status_(STDERR_FILENO) {
+  grace_.setSingleShot(true);
+  grace_.setInterval(kCancelGrace);
+  QObject::connect(&grace_, &QTimer::timeout, [this] { abandon(); });
+}
 
 TerminalFrontEnd::~TerminalFrontEnd() = default;
 
 int TerminalFrontEnd::run() {
-  signals_ = std::make_unique<CancelSignals>([this] { pressCancel(); });
+  signals_ = std::make_unique<CancelSignals>([this] { onSignal(); });
 
   MainQueue* mainQueue = mainQueue_.get();
   controller_->setIdleObserver([mainQueue, this] { mainQueue->async([this] { check(); }); });
@@ -42,8 +46,30 @@ void TerminalFrontEnd::pressCancel() {
   if (const auto button = findView<Button>(controller_->view())) button->press();
 }
 
+void TerminalFrontEnd::onSignal() {
+  if (request_->outcome() == ShareRequest::Outcome::cancelled) {
+    abandon();  // the user insists
+  } else {
+    pressCancel();
+  }
+}
+
+void TerminalFrontEnd::abandon() {
+  if (finished_) return;
+  controller_->abandon();
+  abandoned_ = finished_ = true;
+  exitStatus_ = kInterrupted;
+  QCoreApplication::exit(exitStatus_);
+}
+
 void TerminalFrontEnd::check() {
-  if (finished_ || controller_->busy()) return;
+  if (finished_) return;
+  if (controller_->busy()) {
+    if (request_->outcome() == ShareRequest::Outcome::cancelled && !grace_.isActive()) {
+      grace_.start();
+    }
+    return;
+  }
   switch (request_->outcome()) {
     case ShareRequest::Outcome::open:
       // Nothing left to run and the request still open: a failure is on screen.

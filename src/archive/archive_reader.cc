@@ -147,6 +147,8 @@ void ArchiveReader::extract(const std::string& folder, const Cancelled& cancelle
   if (!fs_->list(inside(root, ".")).empty()) {
     throw failure("Cartella di destinazione non vuota: " + folder);
   }
+  // A sparse archive takes little room, its members all of theirs.
+  requireFreeSpace(*fs_, folder, length_ - prefix_.size());
   DataReader data(*this);
   // The folder of the previous member, kept open: siblings usually follow each other.
   std::string openPath;

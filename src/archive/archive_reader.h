@@ -38,11 +38,13 @@ class ArchiveReader {
   void verify(const Cancelled& cancelled = {}) const;
 
   // Recreates the members inside `folder`, which must be an existing, empty folder reached
-  // without a final symbolic link. Nothing is ever created outside it: every member is created
-  // relative to descriptors of folders opened without following links, with exclusive creation,
-  // so a link or file that appears meanwhile is refused, never followed or overwritten. Each
-  // file is checked against its digest while it is written. Files get mode 0666 and folders 0777,
-  // less the umask. On failure what was extracted so far stays; the caller removes it.
+  // without a final symbolic link, on a volume whose free space exceeds the members' bytes by
+  // more than 16 MiB ("Spazio insufficiente sul Mac." otherwise). Nothing is ever created outside
+  // it: every member is created relative to descriptors of folders opened without following links,
+  // with exclusive creation, so a link or file that appears meanwhile is refused, never followed or
+  // overwritten. Each file is checked against its digest while it is written. Files get mode 0666
+  // and folders 0777, less the umask. On failure what was extracted so far stays; the caller
+  // removes it.
   void extract(const std::string& folder, const Cancelled& cancelled = {}) const;
 
  private:

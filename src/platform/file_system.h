@@ -44,6 +44,8 @@ class FileSystem {
   virtual long copyRange(int in, int out, size_t count) = 0;
   // fsync(2).
   virtual int sync(int fd) = 0;
+  // flock(2) with `operation` (LOCK_SH or LOCK_EX, LOCK_NB added for a try): 0, or -errno.
+  virtual int lock(int fd, int operation) = 0;
 
   // lstat(2): never follows a final symbolic link.
   virtual struct stat linkStatus(const std::string& path) = 0;
@@ -79,6 +81,7 @@ class ForwardingFileSystem : public FileSystem {
   long write(int fd, const void* b, size_t n) override { return target_.write(fd, b, n); }
   long copyRange(int in, int out, size_t n) override { return target_.copyRange(in, out, n); }
   int sync(int fd) override { return target_.sync(fd); }
+  int lock(int fd, int operation) override { return target_.lock(fd, operation); }
   struct stat linkStatus(const std::string& p) override { return target_.linkStatus(p); }
   void makeDirectory(const std::string& p, mode_t m) override { target_.makeDirectory(p, m); }
   void setMode(const std::string& p, mode_t m) override { target_.setMode(p, m); }

@@ -16,4 +16,8 @@ std::string newIdentifier() {
   return id;
 }
 
+bool isIdentifier(std::string_view text) {
+  return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 }  // namespace quillop

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quillop {
 
 std::string newIdentifier();
+// True for text of that form.
+bool isIdentifier(std::string_view text);
 
 }  // namespace quillop

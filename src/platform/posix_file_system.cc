@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -48,6 +49,9 @@ class PosixFileSystem final : public FileSystem {
   }
   int sync(int fd) override {
     return static_cast<int>(retryOnInterrupt([&] { return ::fsync(fd); }));
+  }
+  int lock(int fd, int operation) override {
+    return static_cast<int>(retryOnInterrupt([&] { return ::flock(fd, operation); }));
   }
 
   struct stat linkStatus(const std::string& path) override {

@@ -5,6 +5,8 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
+
 namespace quillop {
 namespace {
 
@@ -47,6 +49,24 @@ bool hasForbiddenNameCharacter(std::string_view text) {
     return true;
   });
   return found || !wellFormed;
+}
+
+std::string printableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  for (int32_t i = 0; i < length;) {
+    const int32_t start = i;
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0 || u_charType(c) == U_CONTROL_CHAR) {
+      out += '?';
+    } else {
+      out.append(text.data() + start, static_cast<size_t>(i - start));
+    }
+  }
+  return out;
 }
 
 std::optional<std::string> lowercased(std::string_view text) {

@@ -15,6 +15,11 @@ bool isValidUtf8(std::string_view text);
 // Ill-formed UTF-8 counts as holding one.
 bool hasForbiddenNameCharacter(std::string_view text);
 
+// `text` for a terminal: every control character (general category Cc: C0, DEL and the C1
+// controls U+0080 to U+009F, which terminals obey too) and every byte of ill-formed UTF-8 is
+// shown as "?", so that no name can move the cursor, recolour or retitle the terminal.
+std::string printableText(std::string_view text);
+
 // Full Unicode lower-casing, independent of the user's locale (U+212A KELVIN SIGN becomes "k").
 // nullopt when `text` is not well-formed UTF-8.
 std::optional<std::string> lowercased(std::string_view text);

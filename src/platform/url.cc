@@ -22,6 +22,12 @@ std::string percentDecode(std::string text) {
   return text;
 }
 
+std::string lowercased(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
 }  // namespace
 
 std::optional<Url> Url::parse(std::string_view text) {
@@ -34,9 +40,8 @@ std::optional<Url> Url::parse(std::string_view text) {
   }
   Url url;
   url.text_ = copy;
-  url.scheme_ = rangeText(uri.scheme);
-  std::transform(url.scheme_.begin(), url.scheme_.end(), url.scheme_.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  url.scheme_ = lowercased(rangeText(uri.scheme));
+  url.host_ = lowercased(percentDecode(rangeText(uri.hostText)));
   std::string path;
   for (const UriPathSegmentA* segment = uri.pathHead; segment != nullptr; segment = segment->next) {
     if (segment != uri.pathHead) path += '/';

@@ -19,6 +19,10 @@ class Url {
   // Lower-cased scheme; empty for a relative reference.
   const std::string& scheme() const { return scheme_; }
   bool isFileUrl() const { return scheme_ == "file"; }
+  // Lower-cased host; empty when there is none.
+  const std::string& host() const { return host_; }
+  // A file URL naming this machine: no host, or "localhost".
+  bool isLocalFileUrl() const { return isFileUrl() && (host_.empty() || host_ == "localhost"); }
   // The percent-decoded path ("/" in front when the URL has an authority or an absolute path).
   const std::string& path() const { return path_; }
   // The decoded path's last component, and the text after its last "." (none for ".name").
@@ -30,6 +34,7 @@ class Url {
  private:
   std::string text_;
   std::string scheme_;
+  std::string host_;
   std::string path_;
 };
 

@@ -1,5 +1,6 @@
 #include "share/argument_attachments.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 
@@ -42,18 +43,38 @@ std::string absolutePath(const std::string& argument, const std::string& working
   return normal;
 }
 
+// The path that "file:///path" or "file://localhost/path" (scheme and host in any case) names,
+// taken as written: text that is no valid URI was never percent-encoded.
+std::optional<std::string> unencodedFilePath(const std::string& argument) {
+  for (const std::string_view prefix : {"file:///", "file://localhost/"}) {
+    if (argument.size() < prefix.size()) continue;
+    if (std::equal(prefix.begin(), prefix.end(), argument.begin(), [](char a, char b) {
+          return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+      return argument.substr(prefix.size() - 1);
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::shared_ptr<ItemProvider> argumentAttachment(const std::string& argument,
                                                  const std::string& workingDirectory,
                                                  std::shared_ptr<SerialQueue> delivery) {
   if (startsWithScheme(argument)) {
-    if (const std::optional<Url> url = Url::parse(argument)) {
-      if (url->isFileUrl()) {
-        return std::make_shared<DeliveringProvider>(true, argument, std::move(delivery));
-      }
+    const std::optional<Url> url = Url::parse(argument);
+    if (url && url->isLocalFileUrl()) {
+      return std::make_shared<DeliveringProvider>(true, argument, std::move(delivery));
+    }
+    // Some launchers pass "file:///a b.txt" unencoded: that names "/a b.txt". Any other text
+    // with a scheme is a link (or a file of another machine), never a path relative to here.
+    const std::optional<std::string> path = url ? std::nullopt : unencodedFilePath(argument);
+    if (!path) {
       return std::make_shared<DeliveringProvider>(false, std::monostate{}, std::move(delivery));
     }
+    return std::make_shared<DeliveringProvider>(true, Url::fromPath(absolutePath(*path, "/")),
+                                                std::move(delivery));
   }
   return std::make_shared<DeliveringProvider>(
       true, Url::fromPath(absolutePath(argument, workingDirectory)), std::move(delivery));

@@ -1,11 +1,15 @@
 // The attachments of a share request made from command-line arguments, one per argument:
-// - a URI with the "file" scheme (what file managers pass for %U) delivers the text of that URL;
-// - any other URI (https:, sftp:, smb:, ...) declares no file URL;
+// - a URI with the "file" scheme and no host or "localhost" (what file managers pass for %U)
+//   delivers the text of that URL;
+// - "file:///path" that is no valid URI (a raw space, as some launchers pass) delivers the file
+//   URL of that path, taken as written;
+// - any other URI (https:, sftp:, smb:, a file: URI of another host, ...), and any other text
+//   that begins like one, declares no file URL;
 // - everything else is a path: made absolute against `workingDirectory` and lexically
 //   normalised ("." and ".." components and repeated or trailing "/" removed, no link
 //   resolved), it delivers the file URL of that path.
-// An argument is a URI when it begins with a scheme ([A-Za-z][A-Za-z0-9+.-]*) and ":" and parses
-// as one; a file whose name looks like that can be named "./name".
+// An argument begins like a URI when it begins with a scheme ([A-Za-z][A-Za-z0-9+.-]*) and ":";
+// a file whose name looks like that can be named "./name".
 //
 // Each provider delivers on `delivery`, never on the calling thread, and releases the
 // completion once it has run. Any thread.

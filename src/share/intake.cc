@@ -51,12 +51,22 @@ void ShareViewController::prepare(const AttachmentList& attachments) {
   const std::string ticket =
       readTicket(fs, parentFolder(inbox) + "/ready.json", platform_.clock->now());
   std::shared_ptr<ShareStore> store;
+  {
+    std::lock_guard<std::mutex> guard(jobsLock_);
+    makingBatch_ = true;
+  }
   try {
-    store = std::make_shared<ShareStore>(inbox, fs);
+    // The folder counts as there until the store's destructor has removed it.
+    store.reset(new ShareStore(inbox, fs), [weak = weak_from_this()](ShareStore* done) {
+      delete done;
+      if (const Self self = weak.lock()) self->setBatchFolder({});
+    });
   } catch (...) {
+    setBatchFolder({});
     failWithCurrentException();
     return;
   }
+  setBatchFolder(store->batchFolder());
   load(attachments, 0, std::move(store), ticket);
 }
 

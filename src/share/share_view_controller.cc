@@ -91,6 +91,34 @@ void ShareViewController::failWithCurrentException() {
   }
 }
 
+void ShareViewController::abandon(std::chrono::milliseconds grace) {
+  preparation_->cancel();
+  std::unique_lock<std::mutex> guard(jobsLock_);
+  batchSettled_.wait_for(guard, grace, [this] { return !makingBatch_ && batchFolder_.empty(); });
+  const std::string folder = batchFolder_;
+  guard.unlock();
+  // Cancelled, or published before: publication can no longer start.
+  if (folder.empty() || preparation_->state() == SharePreparation::State::published) return;
+  // Work that is slow rather than stuck may add a file meanwhile, which fails the folder's own
+  // removal: remove again until the folder is gone.
+  FileSystem& fs = *platform_.fileSystem;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    removeTree(fs, folder);
+    try {
+      fs.linkStatus(folder);
+    } catch (const Error&) {
+      return;
+    }
+  }
+}
+
+void ShareViewController::setBatchFolder(std::string folder) {
+  std::lock_guard<std::mutex> guard(jobsLock_);
+  makingBatch_ = false;
+  batchFolder_ = std::move(folder);
+  batchSettled_.notify_all();
+}
+
 bool ShareViewController::busy() const {
   std::lock_guard<std::mutex> guard(jobsLock_);
   return !jobs_.expired();

@@ -25,6 +25,8 @@
 // intake.cc (attachments, preparation, load steps) and host_launch.cc (opening the host).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -70,6 +72,12 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
 
   SharePreparation::State preparationState() const { return preparation_->state(); }
 
+  // For a front end that must end while the share's work may be stuck (a read on a stalled
+  // mount never returns): cancels the preparation, waits up to `grace` for the intake to let go
+  // of its batch, then removes the batch folder, unless it was published, from the calling
+  // thread. The stuck work is left to the end of the process. Any thread.
+  void abandon(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
+
   // True while a job of this controller is pending or running anywhere.
   bool busy() const;
   // Called, on the thread that released it, each time the last pending job has gone. The
@@ -89,6 +97,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   // Calls `fail` with whatever the current exception is.
   void failWithCurrentException();
   void launchHost();
+  // Records that the intake's batch folder is `folder` (empty: none, or none any longer).
+  void setBatchFolder(std::string folder);
 
   // The intake (intake.cc).
   AttachmentList attachmentList() const;
@@ -113,6 +123,11 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   mutable std::mutex jobsLock_;
   std::weak_ptr<Jobs> jobs_;
   std::function<void()> idleObserver_;
+  // For `abandon`: the intake's store is being made, or its batch folder until the store is
+  // destroyed. Guarded by jobsLock_; `batchSettled_` is notified at each change.
+  bool makingBatch_ = false;
+  std::string batchFolder_;
+  std::condition_variable batchSettled_;
 };
 
 }  // namespace quillop

@@ -9,6 +9,7 @@
 #include "archive/archive_reader.h"
 #include "platform/error.h"
 #include "platform/file_handle.h"
+#include "platform/identifiers.h"
 #include "store/share_store.h"
 
 namespace quillop {
@@ -20,10 +21,6 @@ std::string readJson(FileSystem& fs, const std::string& path) {
   std::optional<std::string> bytes = readSmallRegularFile(fs, path, kMaxJsonBytes, O_NOFOLLOW);
   if (!bytes) throw failure(path + ": non è un file JSON regolare");
   return std::move(*bytes);
-}
-
-bool isIdentifier(const std::string& text) {
-  return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 // Throws a failure describing the first problem.

@@ -25,10 +25,11 @@ bool copyRangeUnsupported(long result) {
 
 void ShareStore::append(const Url& source, const std::string& name,
                         const std::optional<std::string>& mime, const Cancelled& cancelled) {
-  if (finished_ || entries_.size() >= kMaxEntries || !source.isFileUrl() || !safeName(name)) {
+  const std::string path = source.path();
+  if (finished_ || entries_.size() >= kMaxEntries || !source.isLocalFileUrl() ||
+      path.find('\0') != std::string::npos || !safeName(name)) {
     throw failure("File condiviso non valido.");
   }
-  const std::string path = source.path();
 
   // Both looks describe the item itself: a final symbolic link is never followed.
   if (S_ISDIR(fs_.linkStatus(path).st_mode)) {
@@ -50,18 +51,21 @@ void ShareStore::append(const Url& source, const std::string& name,
 
   const std::string id = newIdentifier();
   const std::uint64_t count =
-      copyRegularFile(path, batchFolder() + "/" + id + ".bin", cancelled);
+      copyRegularFile(path, batchFolder() + "/" + id + ".bin", expected, cancelled);
   if (count != expected) throw failure("Il file è cambiato durante la copia.");
   entries_.push_back(Entry{id, name, count, ShareStore::mime(mime)});
 }
 
 // Copies `source` into the new file `target` in chunks of at most 262,144 bytes, polling
 // `cancelled` before the first chunk and after each one and refusing to pass 50,000,000,000
-// bytes (the crossing chunk is not written). Chunks move with copy_file_range where the file
-// systems allow it, through a buffer otherwise. The copy is on stable storage when this returns.
-// Both files are closed on every way out, the source first.
+// bytes (the crossing chunk is not written). It stops with "Il file è cambiato durante la
+// copia." as soon as more than `expected` bytes came: a file whose size reads 0 may still yield
+// data without end (/proc/self/pagemap). Chunks move with copy_file_range where the file
+// systems allow it, never more than one byte past `expected`, through a buffer otherwise. The
+// copy is on stable storage when this returns. Both files are closed on every way out, the
+// source first.
 std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::string& target,
-                                          const Cancelled& cancelled) {
+                                          std::uint64_t expected, const Cancelled& cancelled) {
   FileHandle input = DirectoryWriter::open(source, fs_);
   FileHandle output;
   try {
@@ -88,12 +92,14 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
     size_t moved = 0;
     // Near the limit a chunk must be seen before it is written, so the buffered path takes over.
     if (useCopyRange && maxBytes - count >= kChunkSize) {
-      const long result =
-          fs_.copyRange(input.descriptor(), output.descriptor(), kChunkSize);
+      const long result = fs_.copyRange(
+          input.descriptor(), output.descriptor(),
+          static_cast<size_t>(std::min<std::uint64_t>(kChunkSize, expected - count + 1)));
       if (result >= 0) {
         moved = static_cast<size_t>(result);
         if (moved == 0) break;
         count += moved;
+        if (count > expected) throw failure("Il file è cambiato durante la copia.");
       } else if (copyRangeUnsupported(result)) {
         // The file offsets moved with what was copied, so the buffered path resumes exactly.
         useCopyRange = false;
@@ -107,6 +113,7 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
       if (moved == 0) break;
       count += moved;
       if (count > maxBytes) throw failure("Il limite è 50 GB per file.");
+      if (count > expected) throw failure("Il file è cambiato durante la copia.");
       output.writeAll(buffer.get(), moved, &stalled);
     }
     throwIfCancelled(cancelled);

@@ -1,10 +1,13 @@
 #include "store/share_store.h"
 
+#include <sys/file.h>
+
 #include <cerrno>
 
 #include "platform/container.h"
 #include "platform/identifiers.h"
 #include "platform/json_file.h"
+#include "store/batch_lock.h"
 #include "store/names.h"
 
 namespace quillop {
@@ -12,6 +15,11 @@ namespace {
 
 constexpr size_t kInboxLimit = 19;  // a new batch is accepted while the inbox holds at most this
 constexpr const char* kBackupAttribute = "user.xdg.robots.backup";
+
+// An absolute path that the system can take whole: a NUL ("%00" decoded) would cut it short.
+bool isLocalPath(const std::string& path) {
+  return !path.empty() && path.front() == '/' && path.find('\0') == std::string::npos;
+}
 
 }  // namespace
 
@@ -27,15 +35,20 @@ std::string ShareStore::sharedDirectory(FileSystem& fs) {
 ShareStore::ShareStore(std::string directory, FileSystem& fs)
     : directory_(std::move(directory)), id_(newIdentifier()), fs_(fs) {
   makeDirectories(fs_, directory_);
+  // Until the batch folder is made and locked, so that the host's recovery never takes it for
+  // the folder of a share that died (store/batch_lock.h).
+  const FileHandle inboxLock = holdFolderLock(fs_, directory_, LOCK_SH);
   if (fs_.list(directory_).size() > kInboxLimit) {
     throw failure("La coda Condividi è piena. Apri Movarix per gestirla.");
   }
   const std::string folder = batchFolder();
   fs_.makeDirectory(folder, 0700);
   try {
+    lock_ = holdFolderLock(fs_, folder, LOCK_EX);
     fs_.setMode(folder, 0700);  // exact, whatever the umask
     try {
-      fs_.setAttribute(directory_, kBackupAttribute, "false");
+      // On the folder itself: an inbox that is a link to a folder takes no attribute of its own.
+      fs_.setAttribute(fs_.resolve(directory_), kBackupAttribute, "false");
     } catch (const Error& error) {
       // A file system without user attributes cannot exclude anything: nothing to do.
       if (!error.isPosix(ENOTSUP)) throw;
@@ -76,8 +89,7 @@ std::optional<Url> ShareStore::fileURL(const LoadedItem& item) {
   } else if (const std::string* text = std::get_if<std::string>(&item)) {
     candidate = Url::parse(*text);
   }
-  if (!candidate || !candidate->isFileUrl() || candidate->path().empty() ||
-      candidate->path().front() != '/') {
+  if (!candidate || !candidate->isLocalFileUrl() || !isLocalPath(candidate->path())) {
     return std::nullopt;
   }
   return candidate;

@@ -2,11 +2,12 @@
 //
 // Construction creates the inbox (with missing parents), refuses a new batch when the inbox
 // already holds 20 items or more, creates the batch folder "<inbox>/<id>" with mode 0700 and
-// marks the inbox as excluded from backups. Entries are added by `append`, one per shared item;
-// `context` writes "context.json"; `publish` writes "manifest.json" last and makes the batch
-// final. Destroying a store that was not published removes its batch folder and everything in
-// it, silently. Every JSON file is written atomically and durably; every data file is on stable
-// storage before its entry is recorded.
+// marks the inbox as excluded from backups; the store holds the batch folder's lock, for the
+// host's crash recovery, as long as it lives (store/batch_lock.h). Entries are added by
+// `append`, one per shared item; `context` writes "context.json"; `publish` writes
+// "manifest.json" last and makes the batch final. Destroying a store that was not published removes
+// its batch folder and everything in it, silently. Every JSON file is written atomically and
+// durably; every data file is on stable storage before its entry is recorded.
 //
 //   (constructed) -- append / context --> open -- publish --> published (finished)
 //        |                                 |  \__ failed append or publish: still open
@@ -25,6 +26,7 @@
 
 #include "archive/limits.h"
 #include "platform/error.h"
+#include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/loaded_item.h"
 #include "platform/url.h"
@@ -69,7 +71,8 @@ class ShareStore {
   std::string publish();
 
   // The file URL of an item an attachment delivered: a URL, the bytes of a URL or its text,
-  // accepted when it is a file URL whose decoded path begins with "/".
+  // accepted when it is a file URL of this machine (no host, or "localhost") whose decoded path
+  // begins with "/" and holds no NUL.
   static std::optional<Url> fileURL(const LoadedItem& item);
 
   static bool safeName(std::string_view name);
@@ -85,13 +88,14 @@ class ShareStore {
 
  private:
   std::uint64_t copyRegularFile(const std::string& source, const std::string& target,
-                                const Cancelled& cancelled);
+                                std::uint64_t expected, const Cancelled& cancelled);
 
   std::string directory_;
   std::string id_;
   std::vector<Entry> entries_;
   bool finished_ = false;
   FileSystem& fs_;
+  FileHandle lock_;  // the batch folder, locked; released after the folder is removed
 };
 
 }  // namespace quillop

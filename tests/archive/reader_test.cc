@@ -169,6 +169,11 @@ TEST(ReaderTest, ExtractionNeedsAnEmptyRealFolder) {
   const Error error = thrownError([&] { reader.extract(dir / "link"); });
   EXPECT_TRUE(error.isPosix(ELOOP) || error.isPosix(ENOTDIR)) << error.message();
   EXPECT_TRUE(listFolder(dir / "real").empty());
+  FaultFileSystem full;  // the one byte of "f" needs more than 1 + 16 MiB free
+  full.setFreeSpace(1 + 16'777'216);
+  EXPECT_FAILURE(ArchiveReader::open(dir / "a.bin", full).extract(dir / "real"),
+                 "Spazio insufficiente sul Mac.");
+  EXPECT_TRUE(listFolder(dir / "real").empty());
 }
 
 TEST(ReaderTest, ExtractionNeverFollowsALinkThatAppearsMeanwhile) {

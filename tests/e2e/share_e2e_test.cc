@@ -52,6 +52,16 @@ class ShareE2eTest : public ::testing::Test {
     return names.empty() ? CheckedBatch{} : checkBatch(inbox() + "/" + names[0]);
   }
   std::string hostFolder() const { return temp / "Movarix.app/Contents/MacOS"; }
+  // 100 files of 1 MiB: a share that takes long enough to be interrupted.
+  std::vector<std::string> hundredFiles() {
+    std::vector<std::string> files;
+    for (int i = 0; i < 100; ++i) {
+      std::string name = "f";  // not "f" + ...: GCC 12 warns wrongly (-Wrestrict) in release builds
+      name += std::to_string(i) + ".bin";
+      files.push_back(source(name, std::string(1 << 20, 'f')));
+    }
+    return files;
+  }
 
   TempDir temp;
   std::string extension;
@@ -122,22 +132,48 @@ TEST_F(ShareE2eTest, AnOpeningErrorFollowsTheFixedPrefix) {
   EXPECT_TRUE(onlyBatch().verified());
 }
 
-TEST_F(ShareE2eTest, SigintAndSigtermPressAnnullaAndTheBatchIsRemoved) {
-  std::vector<std::string> files;
-  for (int i = 0; i < 100; ++i) {
-    std::string name = "f";  // not "f" + ...: GCC 12 warns wrongly (-Wrestrict) in release builds
-    name += std::to_string(i) + ".bin";
-    files.push_back(source(name, std::string(1 << 20, 'f')));
-  }
-  for (const int signal : {SIGINT, SIGTERM}) {
+TEST_F(ShareE2eTest, SignalsPressAnnullaAndTheBatchIsRemovedButSigpipeIsIgnored) {
+  const std::vector<std::string> files = hundredFiles();
+  for (const auto& [signal, status] :
+       {std::pair{SIGINT, 130}, {SIGTERM, 130}, {SIGHUP, 130}, {SIGPIPE, 0}}) {
     SCOPED_TRACE(signal);
     const Finished run = share(files, [&](pid_t pid, const std::string& line) {
       if (line == "Preparati 1 di 100 file\u2026") kill(pid, signal);
     });
-    EXPECT_EQ(run.status, 130);
-    EXPECT_TRUE(batches().empty());
-    EXPECT_TRUE(hostLog(hostFolder()).empty());
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(batches().size(), status == 0 ? 1u : 0u);
+    EXPECT_EQ(hostLog(hostFolder()).size(), status == 0 ? 1u : 0u);
   }
+}
+
+// A share that dies keeps its unpublished folder; the stand-in removes it once no share holds
+// its lock, never while the share runs (here: stopped).
+TEST_F(ShareE2eTest, TheStandInRemovesTheBatchOfAShareThatDied) {
+  std::string whileRunning;
+  const Finished run = share(hundredFiles(), [&](pid_t pid, const std::string& line) {
+    if (line != "Preparati 1 di 100 file\u2026") return;
+    kill(pid, SIGSTOP);
+    whileRunning = runProcess({QUILLOP_MOVARIX_EXE}, environment()).out;
+    kill(pid, SIGKILL);
+  });
+  EXPECT_EQ(run.status, 128 + SIGKILL);
+  EXPECT_NE(whileRunning.find("1 lotto in preparazione"), std::string::npos) << whileRunning;
+  const std::vector<std::string> left = batches();
+  ASSERT_EQ(left.size(), 1u);
+  const Finished report = runProcess({QUILLOP_MOVARIX_EXE}, environment());
+  EXPECT_NE(report.out.find("Lotto " + left[0] + ": preparazione interrotta, tolto dalla coda"),
+            std::string::npos)
+      << report.out;
+  EXPECT_TRUE(batches().empty());
+}
+
+// Standard descriptors closed at start must not end up as the share's own signal pipe.
+TEST_F(ShareE2eTest, ClosedStandardDescriptorsAreNoCancellation) {
+  const Finished run =
+      runProcess({"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", extension, source("a.txt")},
+                 environment(), sources());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(onlyBatch().verified());
 }
 
 TEST_F(ShareE2eTest, OptionsAndTheEndOfOptions) {
@@ -147,6 +183,8 @@ TEST_F(ShareE2eTest, OptionsAndTheEndOfOptions) {
   const Finished version = share({"--version"});
   EXPECT_EQ(version.out, "quillop-share 0.1.0\n");
   EXPECT_EQ(share({"--nessuna"}).status, 2);
+  EXPECT_EQ(share({""}).status, 2);  // not the current folder
+  EXPECT_EQ(share({"--", ""}).status, 2);
   EXPECT_TRUE(batches().empty());
 
   source("-trattino.txt");
@@ -170,13 +208,19 @@ TEST_F(ShareE2eTest, TheStandInHandsOverItsTicketAndReportsEveryBatch) {
   EXPECT_NE(report.out.find("a.txt (4 byte, text/plain)"), std::string::npos) << report.out;
 
   // A damaged batch is reported, and so is the failure in the exit status; --take removes only
-  // what verifies.
+  // what verifies. A hostile name reaches the terminal without its control characters.
   ASSERT_EQ(share({source("b.txt")}).status, 0);  // a second batch, which verifies
   writeFile(inbox() + "/" + batch.id + "/" + batch.files.at(0).entry.id + ".bin", "ciao!");
+  const std::string hostile =
+      "\x1b]0;x\x07\xc2\x9b"
+      "2J";
+  makeFolder(inbox() + "/" + hostile);
+  writeFile(inbox() + "/" + hostile + "/manifest.json", "{}");
   const Finished broken = runProcess({QUILLOP_MOVARIX_EXE, "--take"}, environment());
   EXPECT_EQ(broken.status, 1);
   EXPECT_NE(broken.out.find("Lotto " + batch.id + ": NON VALIDO"), std::string::npos);
-  EXPECT_EQ(batches(), std::vector<std::string>{batch.id});
+  EXPECT_NE(broken.out.find("Lotto ?]0;x??2J: NON VALIDO"), std::string::npos) << broken.out;
+  EXPECT_EQ(batches(), (std::vector<std::string>{hostile, batch.id}));
 }
 
 // The README's main job: the sample selection shared from the build tree, then the report.

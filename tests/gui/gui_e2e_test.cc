@@ -2,6 +2,8 @@
 // platform when no --terminal is given, the terminal when there is no display at all.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,11 +72,18 @@ TEST_F(FrontEndChoiceTest, WithoutADisplayOrWithTerminalTheTerminalRuns) {
   const Finished forced = share({{"DISPLAY", ":97"}}, {"--terminal"});
   EXPECT_EQ(forced.status, 0);
   EXPECT_TRUE(printedStatus(forced));
-  EXPECT_EQ(publishedBatches(), 2u);
+  // A display that cannot be opened is no display at all.
+  for (const auto& [name, value] : {std::pair{"DISPLAY", ":97"}, {"QT_QPA_PLATFORM", "nessuna"}}) {
+    const Finished fallback = share({{name, value}});
+    EXPECT_EQ(fallback.status, 0) << name;
+    EXPECT_TRUE(printedStatus(fallback)) << name;
+  }
+  EXPECT_EQ(publishedBatches(), 4u);
 }
 
-// A kill while the window is up presses "Annulla": the half-made batch is removed.
-TEST_F(FrontEndChoiceTest, SigtermDuringAWindowShareCancelsIt) {
+// A kill while the window is up presses "Annulla", and so does the loss of the X display under
+// the window (Xvfb ended): the half-made batch is removed.
+TEST_F(FrontEndChoiceTest, SigtermOrALostDisplayDuringAWindowShareCancelsIt) {
   std::vector<std::string> argv{extension};
   for (int i = 0; i < 100; ++i) {
     std::string path = temp / "sources/f";  // appended: GCC 12 -Wrestrict false positive
@@ -84,20 +93,41 @@ TEST_F(FrontEndChoiceTest, SigtermDuringAWindowShareCancelsIt) {
   }
   // startProcess passes this process's own environment.
   setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
-  const pid_t pid = startProcess(argv);
-  bool started = false;
-  for (int i = 0; i < 20000 && !started; ++i) {
-    started = !listFolder(inbox()).empty();
-    if (!started) usleep(500);
+  const std::string display = ":" + std::to_string(90 + getpid() % 500);
+  for (const bool lostDisplay : {false, true}) {
+    SCOPED_TRACE(lostDisplay);
+    pid_t xvfb = -1;
+    if (lostDisplay) {
+      xvfb = startProcess({"/usr/bin/Xvfb", display, "-nolisten", "tcp"});
+      setenv("DISPLAY", display.c_str(), 1);
+      unsetenv("QT_QPA_PLATFORM");
+      sockaddr_un server{AF_UNIX, {}};  // ready once its socket takes connections
+      snprintf(server.sun_path, sizeof server.sun_path, "/tmp/.X11-unix/X%s", &display[1]);
+      for (int i = 0, connected = -1; i < 1000 && connected != 0; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        connected = connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server);
+        close(fd);
+        if (connected != 0) usleep(10000);
+      }
+    } else {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      unsetenv("DISPLAY");
+    }
+    const pid_t pid = startProcess(argv);
+    bool started = false;
+    for (int i = 0; i < 20000 && !started; ++i) {
+      started = !listFolder(inbox()).empty();
+      if (!started) usleep(500);
+    }
+    kill(lostDisplay ? xvfb : pid, SIGTERM);
+    EXPECT_TRUE(started);
+    EXPECT_EQ(waitProcess(pid), 130);
+    if (lostDisplay) waitProcess(xvfb);
+    EXPECT_TRUE(listFolder(inbox()).empty());
+    EXPECT_TRUE(hostLog(temp / "Movarix.app/Contents/MacOS").empty());
   }
-  kill(pid, SIGTERM);
-  EXPECT_TRUE(started);
-  EXPECT_EQ(waitProcess(pid), 130);
-  EXPECT_TRUE(listFolder(inbox()).empty());
-  EXPECT_TRUE(hostLog(temp / "Movarix.app/Contents/MacOS").empty());
+  unsetenv("DISPLAY");
   unsetenv("QT_QPA_PLATFORM");
   unsetenv("XDG_DATA_HOME");
 }

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -206,6 +207,29 @@ TEST_F(GuiShareTest, EscapeDuringAShareCancelsItAndTheBatchIsRemoved) {
   gate->open();
   EXPECT_EQ(frontEnd->exec(), 130);
   EXPECT_TRUE(batches().empty());
+}
+
+// A share that does not stop after "Annulla" (held here where a stalled read would hang) is
+// abandoned after the grace period, or at once on a further signal: the window front end
+// removes the batch folder itself and ends.
+TEST_F(GuiShareTest, AShareThatDoesNotStopIsAbandonedWithoutItsBatch) {
+  for (const bool insist : {false, true}) {
+    SCOPED_TRACE(insist);
+    auto gate = std::make_shared<Gate>();
+    show({attachment(file("a.txt")),
+          std::make_shared<GatedAttachment>(attachment(file("b.txt")), gate)},
+         std::make_shared<SucceedingWorkspace>());
+    ASSERT_TRUE(waitUntil([&] { return shows("Preparati 1 di 2 file\u2026"); }));
+    EXPECT_EQ(batches().size(), 1u);
+    QTest::keyClick(&button(), Qt::Key_Escape);
+    if (insist) raise(SIGTERM);
+    EXPECT_EQ(frontEnd->exec(), 130);
+    EXPECT_TRUE(frontEnd->abandoned());
+    EXPECT_TRUE(controller->busy());
+    EXPECT_TRUE(batches().empty());
+    gate->open();
+    EXPECT_TRUE(idle());
+  }
 }
 
 TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {

@@ -77,6 +77,10 @@ TEST(ShareIntakeTest, DeliveredItemsWithoutAUsableFileUrlFail) {
       {"a web URL", std::string("https://example.com/a.txt"), std::nullopt,
        "File non disponibile."},
       {"a relative file URL", std::string("file:a.txt"), std::nullopt, "File non disponibile."},
+      {"a NUL in the path", std::string("file:///etc/hosts%00/a.pdf"), std::nullopt,
+       "File non disponibile."},
+      {"another host", std::string("file://altro/etc/hosts"), std::nullopt,
+       "File non disponibile."},
       {"bytes that are no URL", Bytes{'a', ' ', 'b'}, std::nullopt, "File non disponibile."},
   };
   for (const Case& c : cases) {

@@ -101,6 +101,13 @@ TEST(ArgumentAttachmentTest, PathsFileUrisAndOtherUris) {
   EXPECT_EQ(std::get<std::string>(text), "file:///tmp/citt%C3%A0.txt");
   EXPECT_FALSE(load("https://example.com/a.txt").first);
   EXPECT_FALSE(load("smb://server/share/a.txt").first);
+  EXPECT_TRUE(load("file://LocalHost/tmp/a.txt").first);
+  EXPECT_FALSE(load("file://altro/tmp/a.txt").first);  // another machine's file
+  // Not valid URIs: the obvious file path as written, else a link; never relative to here.
+  EXPECT_EQ(urlPath(load("file:///tmp/a b%20.txt").second), "/tmp/a b%20.txt");
+  EXPECT_EQ(urlPath(load("FILE://localhost/tmp/città.txt").second), "/tmp/città.txt");
+  EXPECT_FALSE(load("file:a b.txt").first);
+  EXPECT_FALSE(load("https://example.com/a b.txt").first);
 }
 
 TEST(ExecutableBundleTest, TheFolderAboveContentsMacOsElseTheExecutablesFolder) {

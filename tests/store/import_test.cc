@@ -87,6 +87,8 @@ TEST_F(Import, AdmissionRefusesWithoutWriting) {
                  "File condiviso non valido.");
   EXPECT_FAILURE(store.append(a, "CON.txt", std::nullopt), "File condiviso non valido.");
   EXPECT_FAILURE(store.append(a, "a/b", std::nullopt), "File condiviso non valido.");
+  EXPECT_FAILURE(store.append(*Url::parse(a.text() + "%00/b.pdf"), "b.pdf", std::nullopt),
+                 "File condiviso non valido.");
   for (int i = 0; i < 100; ++i) store.append(a, "a", std::nullopt);
   EXPECT_FAILURE(store.append(a, "a", std::nullopt), "File condiviso non valido.");
   EXPECT_EQ(filesInBatch(store), 100u);
@@ -217,6 +219,11 @@ TEST_F(Import, FileThatGrowsOrShrinksDuringTheCopy) {
     EXPECT_FAILURE(store.append(changing, "changing", std::nullopt),
                    "Il file è cambiato durante la copia.");
   }
+  // Size 0, yet data without end (/proc/self/pagemap): stopped at the first chunk.
+  fs.discardWrites(".bin");
+  fs.virtualContent("/endless", kLimit + 1, false);
+  EXPECT_FAILURE(store.append(file("endless", ""), "endless", std::nullopt),
+                 "Il file è cambiato durante la copia.");
   EXPECT_TRUE(store.entries().empty());
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/unicode.h"
 #include "store/share_store.h"
 
 namespace quillop {
@@ -11,6 +12,21 @@ std::string repeat(const std::string& piece, int times) {
   std::string text;
   for (int i = 0; i < times; ++i) text += piece;
   return text;
+}
+
+// What a terminal is shown of a hostile name (the status line, the stand-in's report).
+TEST(PrintableText, ControlsAndIllFormedBytesBecomeQuestionMarks) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"città €.txt", "città €.txt"},
+      {"a\x1b[2Jb\r\n\x7f", "a?[2Jb???"},
+      {"\xc2\x9b"
+       "31m\xc2\x85\xc2\x9f\xc2\xa0",
+       "?31m??\xc2\xa0"},  // C1; NBSP stays
+      {"\x9b"
+       "31m\xff\xc3",
+       "?31m??"},  // ill-formed UTF-8
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(printableText(text), shown) << text;
 }
 
 TEST(SafeName, LengthCountsUtf8Bytes) {

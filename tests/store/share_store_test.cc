@@ -106,6 +106,11 @@ TEST(ShareStoreConstruction, BackupExclusionIsSetOnTheInboxOrSkippedWhereUnsuppo
   EXPECT_EQ(std::string(value, 5), "false");
   EXPECT_EQ(getxattr(store.batchFolder().c_str(), "user.xdg.robots.backup", value, sizeof value),
             -1);
+  // An inbox that is a link to a folder: the attribute goes on that folder.
+  testing::makeFolder(temp / "real");
+  ASSERT_EQ(symlink((temp / "real").c_str(), (temp / "linked").c_str()), 0);
+  ShareStore linked(temp / "linked");
+  EXPECT_EQ(getxattr((temp / "real").c_str(), "user.xdg.robots.backup", value, sizeof value), 5);
 }
 
 TEST(ShareStoreDestruction, RemovesAnUnpublishedBatchWithItsFilesSilently) {
