@@ -58,7 +58,7 @@ void TerminalFrontEnd::abandon() {
   if (finished_) return;
   controller_->abandon();
   abandoned_ = finished_ = true;
-  exitStatus_ = kInterrupted;
+  exitStatus_ = exit_status::kInterrupted;
   QCoreApplication::exit(exitStatus_);
 }
 
