@@ -5,9 +5,9 @@
 // marks the inbox as excluded from backups; the store holds the batch folder's lock, for the
 // host's crash recovery, as long as it lives (store/batch_lock.h). Entries are added by
 // `append`, one per shared item; `context` writes "context.json"; `publish` writes
-// "manifest.json" last and makes the batch final. Destroying a store that was not published removes
-// its batch folder and everything in it, silently. Every JSON file is written atomically and
-// durably; every data file is on stable storage before its entry is recorded.
+// "manifest.json" last and makes the batch final. Destroying a store that was not published
+// removes its batch folder and everything in it, silently. Every JSON file is written
+// atomically and durably; every data file is on stable storage before its entry is recorded.
 //
 //   (constructed) -- append / context --> open -- publish --> published (finished)
 //        |                                 |  \__ failed append or publish: still open
