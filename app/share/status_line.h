@@ -11,6 +11,8 @@ namespace quillop {
 class StatusLine {
  public:
   explicit StatusLine(int fd);
+  // True when the descriptor is a terminal.
+  bool terminal() const { return terminal_; }
   void show(const std::string& text);
   // Ends the line on a terminal, so that the shell prompt starts on a line of its own.
   void finish();

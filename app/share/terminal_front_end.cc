@@ -3,88 +3,42 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QMetaObject>
+#include <chrono>
 
 namespace quillop {
+
 TerminalFrontEnd::TerminalFrontEnd(std::shared_ptr<ShareViewController> controller,
                                    std::shared_ptr<ShareRequest> request,
                                    std::shared_ptr<MainQueue> mainQueue)
-    : controller_(std::move(controller)),
-      request_(std::move(request)),
-      mainQueue_(std::move(mainQueue)),
-      status_(STDERR_FILENO) {
-  grace_.setSingleShot(true);
-  grace_.setInterval(kCancelGrace);
-  QObject::connect(&grace_, &QTimer::timeout, [this] { abandon(); });
-}
-
-TerminalFrontEnd::~TerminalFrontEnd() = default;
+    : session_(std::move(controller), std::move(request), std::move(mainQueue),
+               ShareSession::AfterFailure::cancel),
+      status_(STDERR_FILENO) {}
 
 int TerminalFrontEnd::run() {
-  signals_ = std::make_unique<CancelSignals>([this] { onSignal(); });
+  const std::shared_ptr<View> view = session_.load();
+  label_ = findView<TextField>(view);
+  progress_ = findView<ProgressIndicator>(view);
+  redraw(true);
+  label_->setObserver([this](const std::string&) { redraw(true); });
+  if (status_.terminal()) session_.setTickAction([this] { redraw(false); });
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [this] { session_.appeared(); }, Qt::QueuedConnection);
 
-  MainQueue* mainQueue = mainQueue_.get();
-  controller_->setIdleObserver([mainQueue, this] { mainQueue->async([this] { check(); }); });
-  request_->setEndObserver([mainQueue, this] { mainQueue->async([this] { check(); }); });
-
-  controller_->loadView();
-  const std::shared_ptr<TextField> label = findView<TextField>(controller_->view());
-  status_.show(label->text());
-  label->setObserver([this](const std::string& text) { status_.show(text); });
-  mainQueue_->async([this] {
-    controller_->viewDidAppear();
-    check();  // a share that submitted nothing is idle already
-  });
-
-  QCoreApplication::exec();
+  const int status = session_.exec();
   status_.finish();
-  controller_->setIdleObserver({});
-  label->setObserver({});
-  return exitStatus_;
+  label_->setObserver({});
+  return status;
 }
 
-void TerminalFrontEnd::pressCancel() {
-  if (const auto button = findView<Button>(controller_->view())) button->press();
-}
-
-void TerminalFrontEnd::onSignal() {
-  if (request_->outcome() == ShareRequest::Outcome::cancelled) {
-    abandon();  // the user insists
-  } else {
-    pressCancel();
+void TerminalFrontEnd::redraw(bool always) {
+  std::string text = label_->text();
+  if (status_.terminal()) {
+    text += progressText_.suffix(progress_->state(), std::chrono::steady_clock::now());
   }
-}
-
-void TerminalFrontEnd::abandon() {
-  if (finished_) return;
-  controller_->abandon();
-  abandoned_ = finished_ = true;
-  exitStatus_ = exit_status::kInterrupted;
-  QCoreApplication::exit(exitStatus_);
-}
-
-void TerminalFrontEnd::check() {
-  if (finished_) return;
-  if (controller_->busy()) {
-    if (request_->outcome() == ShareRequest::Outcome::cancelled && !grace_.isActive()) {
-      grace_.start();
-    }
-    return;
-  }
-  switch (request_->outcome()) {
-    case ShareRequest::Outcome::open:
-      // Nothing left to run and the request still open: a failure is on screen.
-      pressedForUser_ = true;
-      pressCancel();
-      return;  // the request's end brings us back here
-    case ShareRequest::Outcome::completed:
-      exitStatus_ = exit_status::kCompleted;
-      break;
-    case ShareRequest::Outcome::cancelled:
-      exitStatus_ = pressedForUser_ ? exit_status::kFailed : exit_status::kInterrupted;
-      break;
-  }
-  finished_ = true;
-  QCoreApplication::exit(exitStatus_);
+  if (!always && text == shown_) return;
+  shown_ = text;
+  status_.show(text);
 }
 
 }  // namespace quillop

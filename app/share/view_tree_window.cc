@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <cmath>
@@ -11,6 +12,9 @@
 
 namespace quillop {
 namespace {
+
+// Steps of a determinate bar: finer than any bar's width in pixels.
+constexpr int kProgressSteps = 1000;
 
 QRect flipped(const Rect& frame, double parentHeight) {
   return QRect(static_cast<int>(std::lround(frame.x)),
@@ -31,6 +35,7 @@ ViewTreeWindow::ViewTreeWindow(std::shared_ptr<View> root, QWidget* parent)
 
 ViewTreeWindow::~ViewTreeWindow() {
   for (const auto& field : fields_) field->setObserver({});
+  for (const auto& indicator : indicators_) indicator->setObserver({});
 }
 
 void ViewTreeWindow::render(const std::shared_ptr<View>& view, QWidget* parent,
@@ -44,6 +49,19 @@ void ViewTreeWindow::render(const std::shared_ptr<View>& view, QWidget* parent,
         [label](const std::string& text) { label->setText(QString::fromStdString(text)); });
     fields_.push_back(std::move(field));
     widget = label;
+  } else if (auto indicator = std::dynamic_pointer_cast<ProgressIndicator>(view)) {
+    auto* bar = new QProgressBar(parent);
+    bar->setTextVisible(false);
+    const auto show = [bar](const ProgressIndicator::State& state) {
+      bar->setVisible(!state.hidden);
+      // A range of 0 to 0 is Qt's busy bar.
+      bar->setRange(0, state.indeterminate ? 0 : kProgressSteps);
+      bar->setValue(static_cast<int>(std::lround(state.fraction * kProgressSteps)));
+    };
+    show(indicator->state());
+    indicator->setObserver(show);
+    indicators_.push_back(std::move(indicator));
+    widget = bar;
   } else if (auto button = std::dynamic_pointer_cast<Button>(view)) {
     auto* push = new QPushButton(QString::fromStdString(button->title()), parent);
     connect(push, &QPushButton::clicked, this, [button] { button->press(); });

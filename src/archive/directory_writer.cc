@@ -45,7 +45,9 @@ void copyMembers(const std::string& source, const DirectoryWriter::Manifest& man
 }  // namespace
 
 std::uint64_t DirectoryWriter::write(const std::string& source, const std::string& target,
-                                     const Cancelled& cancelled, FileSystem& fs) {
+                                     const Cancelled& cancelled, FileSystem& fs,
+                                     CopyProgress* progress) {
+  if (progress != nullptr) progress->walking();
   WalkResult walked = walkFolder(source, cancelled, fs);
   std::sort(walked.members.begin(), walked.members.end(),
             [](const Member& a, const Member& b) { return pathBefore(a.path, b.path); });
@@ -65,6 +67,10 @@ std::uint64_t DirectoryWriter::write(const std::string& source, const std::strin
     throw failure("Impossibile preparare la cartella.");
   }
   // From here on a failure leaves the partial archive; its folder's owner removes it.
+  if (progress != nullptr) {
+    progress->expect(length);
+    archive.countWritesInto(progress);
+  }
   const std::string head = header(static_cast<std::uint32_t>(index.size()));
   archive.writeAll(head.data(), head.size());
   archive.writeAll(index.data(), index.size());

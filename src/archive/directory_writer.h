@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "archive/limits.h"
+#include "platform/copy_progress.h"
 #include "platform/error.h"
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
@@ -68,9 +69,11 @@ class DirectoryWriter {
   // Packs the folder `source` into a new archive at `target` (created exclusively, mode 0600,
   // flushed to storage) and returns its length. Nothing is written before the walk, the index,
   // the size limit and the free-space check have passed; after creation a failure leaves the
-  // partial archive in place.
+  // partial archive in place. `progress`, when given, hears of the walk, of the archive's length
+  // once the archive is created, and of every byte written into it.
   static std::uint64_t write(const std::string& source, const std::string& target,
-                             const Cancelled& cancelled, FileSystem& fs = FileSystem::posix());
+                             const Cancelled& cancelled, FileSystem& fs = FileSystem::posix(),
+                             CopyProgress* progress = nullptr);
 };
 
 }  // namespace quillop

@@ -16,7 +16,10 @@ FileHandle FileHandle::open(FileSystem& fs, const std::string& path, int flags, 
 }
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fs_(other.fs_), fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+    : fs_(other.fs_),
+      fd_(std::exchange(other.fd_, -1)),
+      path_(std::move(other.path_)),
+      progress_(std::exchange(other.progress_, nullptr)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
@@ -24,6 +27,7 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     fs_ = other.fs_;
     fd_ = std::exchange(other.fd_, -1);
     path_ = std::move(other.path_);
+    progress_ = std::exchange(other.progress_, nullptr);
   }
   return *this;
 }
@@ -38,6 +42,7 @@ size_t FileHandle::read(void* buffer, size_t count) {
 
 void FileHandle::writeAll(const void* buffer, size_t count, const Error* stalled) {
   const char* bytes = static_cast<const char*>(buffer);
+  const size_t whole = count;
   while (count > 0) {
     long n = fs_->write(fd_, bytes, count);
     if (n < 0) fail(n);
@@ -46,6 +51,7 @@ void FileHandle::writeAll(const void* buffer, size_t count, const Error* stalled
     bytes += n;
     count -= static_cast<size_t>(n);
   }
+  if (progress_ != nullptr) progress_->advance(whole);
 }
 
 void FileHandle::sync() {

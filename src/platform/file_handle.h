@@ -2,6 +2,9 @@
 // it can be faulted in tests. The destructor closes the descriptor and never throws; `close()`
 // does the same earlier. Errors of the descriptor calls are thrown as `Error` naming the path
 // the handle was opened with. One thread at a time.
+//
+// A handle may count what `writeAll` writes into a CopyProgress, for a progress display of the
+// copy loops that write through it.
 #pragma once
 
 #include <sys/stat.h>
@@ -10,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/copy_progress.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 
@@ -38,6 +42,9 @@ class FileHandle {
   // Writes all `count` bytes, repeating after short writes. A write that makes no progress
   // throws `stalled` when given, else ENOSPC's error (the system reports a full disk that way).
   void writeAll(const void* buffer, size_t count, const Error* stalled = nullptr);
+  // From now on every byte that `writeAll` writes is added to `progress` (none: nothing is
+  // counted). `progress` must outlive the handle's writes.
+  void countWritesInto(CopyProgress* progress) { progress_ = progress; }
   // fsync(2).
   void sync();
   struct stat status();
@@ -51,6 +58,7 @@ class FileHandle {
   FileSystem* fs_ = nullptr;
   int fd_ = -1;
   std::string path_;
+  CopyProgress* progress_ = nullptr;
 };
 
 // The contents of the small regular file at `path`, opened read-only with O_NONBLOCK (a named pipe

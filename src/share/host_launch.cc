@@ -24,7 +24,7 @@ void ShareViewController::launchHost() {
       host, configuration, [self = retain()](std::optional<Error> error) {
         self->platform_.mainQueue->async([self, error = std::move(error)] {
           if (error) {
-            self->label_->setText("File preparati. Apri Movarix. " + error->message());
+            self->showFailure("File preparati. Apri Movarix. " + error->message());
           } else if (self->extensionContext_) {
             self->extensionContext_->completeRequest();
           }

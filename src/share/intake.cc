@@ -114,7 +114,8 @@ void ShareViewController::loaded(const AttachmentList& attachments, size_t index
       platform_.mediaTypes->preferredMediaType(url->pathExtension());
   try {
     std::shared_ptr<SharePreparation> preparation = preparation_;
-    store->append(*url, name, mime, [preparation] { return preparation->isCancelled(); });
+    store->append(
+        *url, name, mime, [preparation] { return preparation->isCancelled(); }, &copied_);
   } catch (...) {
     if (granted) scope.stopAccessing(*url);
     failWithCurrentException();

@@ -2,6 +2,7 @@
 // pending jobs. The intake is in intake.cc, the host launch in host_launch.cc.
 #include "share/share_view_controller.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -51,6 +52,9 @@ void ShareViewController::loadView() {
   });
   button->setFrame(Rect{320, 20, 86, 30});
   view_->addSubview(std::move(button));
+  progress_ = std::make_shared<ProgressIndicator>(Rect{24, 25, 284, 20});
+  view_->addSubview(progress_);
+  updateProgress();  // busy until the sizes are known
 }
 
 void ShareViewController::viewDidAppear() {
@@ -58,6 +62,7 @@ void ShareViewController::viewDidAppear() {
   started_ = true;
   if (!preparation_->begin()) return;
   AttachmentList attachments = attachmentList();
+  attachmentCount_ = attachments->size();
   if (attachments->empty() || attachments->size() > maxAttachments) {
     fail(ShareStore::failure("Seleziona da 1 a 100 file."));
     return;
@@ -75,7 +80,32 @@ void ShareViewController::cancelShare() {
 void ShareViewController::fail(const Error& error) {
   preparation_->cancel();
   platform_.mainQueue->async(
-      [self = retain(), message = error.message()] { self->label_->setText(message); });
+      [self = retain(), message = error.message()] { self->showFailure(message); });
+}
+
+void ShareViewController::showFailure(const std::string& message) {
+  failureShown_ = true;
+  if (progress_) progress_->setState(ProgressIndicator::State{.hidden = true});
+  label_->setText(message);
+}
+
+void ShareViewController::updateProgress() {
+  if (!progress_ || failureShown_) return;
+  const CopyProgress::Snapshot copied = copied_.snapshot();
+  // The selection's items deliver their places one at a time: its total is known once the last
+  // item has announced its size.
+  const bool known = attachmentCount_ > 0 && copied.items >= attachmentCount_;
+  ProgressIndicator::State state;
+  state.indeterminate = copied.walking || !known;
+  state.bytes = copied.written;
+  if (known) {
+    state.totalBytes = copied.expected;
+    if (copied.expected > 0) {
+      state.fraction =
+          std::min(1.0, static_cast<double>(copied.written) / static_cast<double>(copied.expected));
+    }
+  }
+  progress_->setState(state);
 }
 
 void ShareViewController::failWithCurrentException() {

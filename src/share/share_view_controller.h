@@ -1,12 +1,13 @@
 // The controller of one share request: it builds the small window, starts the share once its
 // view is on screen, runs the intake of the attachments on its private serial queue, shows
-// progress and failures in the status line, cancels the request on "Annulla" and, once the
-// batch is published, opens the host application and completes the request.
+// progress and failures in the status line, the bytes copied in a progress bar, cancels the
+// request on "Annulla" and, once the batch is published, opens the host application and
+// completes the request.
 //
-// Threads: `loadView`, `viewDidAppear`, `cancelShare`, `setExtensionContext`, `statusText` and
-// every status-line change run on the main thread; the preparation job and the `load` steps run
-// on the serial queue "ex.quillop.mac.share"; each import runs on the thread on which its
-// attachment delivers. `busy` and `setIdleObserver` may be called from any thread.
+// Threads: `loadView`, `viewDidAppear`, `cancelShare`, `setExtensionContext`, `statusText`,
+// `updateProgress` and every change of the view run on the main thread; the preparation job and the
+// `load` steps run on the serial queue "ex.quillop.mac.share"; each import runs on the thread on
+// which its attachment delivers. `busy` and `setIdleObserver` may be called from any thread.
 //
 // Ownership: made by `create` and held by `std::shared_ptr`. Every job the controller submits
 // (queue jobs, load completions, the workspace's completion) holds it, so it lives until the
@@ -33,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/copy_progress.h"
 #include "platform/error.h"
 #include "share/platform/extension_context.h"
 #include "share/platform/share_platform.h"
@@ -58,7 +60,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   std::shared_ptr<ExtensionContext> extensionContext() const { return extensionContext_; }
 
   // Builds the view tree: root 0,0,430,130; status line 24,68,382,40 (2 lines); button
-  // "Annulla" 320,20,86,30 whose action is `cancelShare`.
+  // "Annulla" 320,20,86,30 whose action is `cancelShare`; progress bar 24,25,284,20, in the
+  // free space left of the button.
   void loadView();
   // The root view; null before `loadView`.
   std::shared_ptr<View> view() const { return view_; }
@@ -78,6 +81,13 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   // thread. The stuck work is left to the end of the process. Any thread.
   void abandon(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
+  // Shows in the progress bar how far the copying has got: determinate by bytes over the whole
+  // selection once the size of every item is known (a single item: from the start of its
+  // copy), indeterminate before that and while a folder is walked; hidden, and no longer
+  // changed, once a failure is in the status line. The copy loops only count (CopyProgress);
+  // the front end calls this a few times a second while the share runs.
+  void updateProgress();
+
   // True while a job of this controller is pending or running anywhere.
   bool busy() const;
   // Called, on the thread that released it, each time the last pending job has gone. The
@@ -94,6 +104,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   // A reference for a job: keeps the controller alive and counts as pending work.
   Self retain();
   void fail(const Error& error);
+  // On the main thread: `message` in the status line, and the progress bar hidden for good.
+  void showFailure(const std::string& message);
   // Calls `fail` with whatever the current exception is.
   void failWithCurrentException();
   void launchHost();
@@ -119,6 +131,10 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
 
   std::shared_ptr<ExtensionContext> extensionContext_;
   std::shared_ptr<View> view_;
+  std::shared_ptr<ProgressIndicator> progress_;
+  CopyProgress copied_;              // written by the imports, read by `updateProgress`
+  std::size_t attachmentCount_ = 0;  // main thread, from `viewDidAppear`
+  bool failureShown_ = false;        // main thread
 
   mutable std::mutex jobsLock_;
   std::weak_ptr<Jobs> jobs_;

@@ -20,6 +20,12 @@ std::shared_ptr<Button> Button::buttonWithTitle(std::string title, std::function
   return button;
 }
 
+void ProgressIndicator::setState(const State& state) {
+  if (state == state_) return;
+  state_ = state;
+  if (observer_) observer_(state_);
+}
+
 void Button::press() const {
   if (action_) action_();
 }

@@ -1,10 +1,11 @@
 // A toolkit-neutral view tree: what a front end renders. Frames are in points, origin at the
 // parent's lower-left corner, y growing upwards (a top-left toolkit flips y).
 //
-// Views are created and changed on the main thread only; the observer of a text field is called
-// there, synchronously, after each change of its text.
+// Views are created and changed on the main thread only; the observer of a text field or a
+// progress indicator is called there, synchronously, after each change.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,6 +66,33 @@ class Button : public View {
  private:
   std::string title_;
   std::function<void()> action_;
+};
+
+// A bar for long work: determinate (`fraction` of the work done, 0 to 1) or indeterminate
+// (busy, how much is left not known), or hidden. It also carries the byte counts behind it, for
+// front ends that print them.
+class ProgressIndicator : public View {
+ public:
+  struct State {
+    bool hidden = false;
+    bool indeterminate = false;
+    double fraction = 0;           // when determinate
+    std::uint64_t bytes = 0;       // done so far
+    std::uint64_t totalBytes = 0;  // of the whole work; 0 while not known
+    bool operator==(const State&) const = default;
+  };
+  using Observer = std::function<void(const State& state)>;
+
+  explicit ProgressIndicator(Rect frame) : View(frame) {}
+  const State& state() const { return state_; }
+  // Calls the observer when the state changes.
+  void setState(const State& state);
+  // One observer; a new one replaces the old.
+  void setObserver(Observer observer) { observer_ = std::move(observer); }
+
+ private:
+  State state_;
+  Observer observer_;
 };
 
 // The first view of type T in `root`'s tree, depth first (root included); null when none.

@@ -24,7 +24,8 @@ bool copyRangeUnsupported(long result) {
 }  // namespace
 
 void ShareStore::append(const Url& source, const std::string& name,
-                        const std::optional<std::string>& mime, const Cancelled& cancelled) {
+                        const std::optional<std::string>& mime, const Cancelled& cancelled,
+                        CopyProgress* progress) {
   const std::string path = source.path();
   if (finished_ || entries_.size() >= kMaxEntries || !source.isLocalFileUrl() ||
       path.find('\0') != std::string::npos || !safeName(name)) {
@@ -35,7 +36,7 @@ void ShareStore::append(const Url& source, const std::string& name,
   if (S_ISDIR(fs_.linkStatus(path).st_mode)) {
     const std::string id = newIdentifier();
     const std::uint64_t length =
-        DirectoryWriter::write(path, batchFolder() + "/" + id + ".bin", cancelled, fs_);
+        DirectoryWriter::write(path, batchFolder() + "/" + id + ".bin", cancelled, fs_, progress);
     entries_.push_back(Entry{id, name, length, std::string(directoryMime)});
     return;
   }
@@ -50,8 +51,9 @@ void ShareStore::append(const Url& source, const std::string& name,
   requireFreeSpace(fs_, directory_, expected);
 
   const std::string id = newIdentifier();
+  if (progress != nullptr) progress->expect(expected);
   const std::uint64_t count =
-      copyRegularFile(path, batchFolder() + "/" + id + ".bin", expected, cancelled);
+      copyRegularFile(path, batchFolder() + "/" + id + ".bin", expected, cancelled, progress);
   if (count != expected) throw failure("Il file è cambiato durante la copia.");
   entries_.push_back(Entry{id, name, count, ShareStore::mime(mime)});
 }
@@ -65,7 +67,8 @@ void ShareStore::append(const Url& source, const std::string& name,
 // copy is on stable storage when this returns. Both files are closed on every way out, the
 // source first.
 std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::string& target,
-                                          std::uint64_t expected, const Cancelled& cancelled) {
+                                          std::uint64_t expected, const Cancelled& cancelled,
+                                          CopyProgress* progress) {
   FileHandle input = DirectoryWriter::open(source, fs_);
   FileHandle output;
   try {
@@ -116,6 +119,7 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
       if (count > expected) throw failure("Il file è cambiato durante la copia.");
       output.writeAll(buffer.get(), moved, &stalled);
     }
+    if (progress != nullptr) progress->advance(moved);
     throwIfCancelled(cancelled);
   }
   output.sync();

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "archive/limits.h"
+#include "platform/copy_progress.h"
 #include "platform/error.h"
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
@@ -59,9 +60,11 @@ class ShareStore {
 
   // Imports one shared item (a regular file, copied; a folder, packed into an archive) as a new
   // data file "<entry id>.bin", and records its entry once the data is complete, verified and on
-  // stable storage. Failures are thrown; a failed call records nothing.
+  // stable storage. Failures are thrown; a failed call records nothing. `progress`, when given,
+  // hears of the item's size before its copy starts (of a folder's walk before that) and of
+  // every byte written.
   void append(const Url& source, const std::string& name, const std::optional<std::string>& mime,
-              const Cancelled& cancelled = {});
+              const Cancelled& cancelled = {}, CopyProgress* progress = nullptr);
 
   // Writes "context.json": {"ticket": ticket, "sources": [...]}.
   void context(const std::string& ticket, const std::vector<std::string>& sources);
@@ -88,7 +91,8 @@ class ShareStore {
 
  private:
   std::uint64_t copyRegularFile(const std::string& source, const std::string& target,
-                                std::uint64_t expected, const Cancelled& cancelled);
+                                std::uint64_t expected, const Cancelled& cancelled,
+                                CopyProgress* progress);
 
   std::string directory_;
   std::string id_;

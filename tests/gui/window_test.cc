@@ -1,16 +1,19 @@
 // The window front end on a real controller, real queues and real files: the window against
-// the table, the ways a share ends and the exit statuses, and screenshots of the window during
-// a share and after a failure.
+// the table, the progress bar, the ways a share ends and the exit statuses, and screenshots of
+// the window during a share, halfway through a large copy and after a failure.
 #include <gtest/gtest.h>
 
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 
+#include "archive/limits.h"
 #include "gui_front_end.h"
 #include "gui_support.h"
 #include "line_limited_label.h"
@@ -20,7 +23,9 @@
 #include "linux/qt_main_queue.h"
 #include "linux/qt_media_types.h"
 #include "linux/worker_queue.h"
+#include "progress_text.h"
 #include "share/argument_attachments.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {
@@ -122,6 +127,7 @@ class GuiShareTest : public ::testing::Test {
     SharePlatform platform = linuxSharePlatform(mainQueue);
     platform.bundle = std::make_shared<FixedBundle>(bundle);
     platform.workspace = std::move(workspace);
+    platform.fileSystem = &fs;
     controller = ShareViewController::create(platform);
     controller->setExtensionContext(request);
     frontEnd = std::make_unique<GuiFrontEnd>(controller, request, mainQueue);
@@ -140,6 +146,7 @@ class GuiShareTest : public ::testing::Test {
   }
   LineLimitedLabel& label() const { return only<LineLimitedLabel>(); }
   QPushButton& button() const { return only<QPushButton>(); }
+  QProgressBar& bar() const { return only<QProgressBar>(); }
   bool shows(const std::string& text) const {
     return label().text() == QString::fromStdString(text);
   }
@@ -155,6 +162,7 @@ class GuiShareTest : public ::testing::Test {
   }
 
   TempDir temp;
+  FaultFileSystem fs;  // declared before the controller's queues, which use it
   std::optional<std::string> savedDataHome_;
   std::shared_ptr<WorkerQueue> delivery = std::make_shared<WorkerQueue>("item-loading");
   std::shared_ptr<QtMainQueue> mainQueue = std::make_shared<QtMainQueue>();
@@ -177,13 +185,75 @@ TEST_F(GuiShareTest, TheWindowMatchesTheTableAndACompletedShareClosesIt) {
   EXPECT_TRUE(shows(kInitial));
   EXPECT_EQ(button().geometry(), QRect(320, 80, 86, 30));
   EXPECT_EQ(button().text(), "Annulla");
-  EXPECT_EQ(window.findChildren<QWidget*>().size(), 2);
+  EXPECT_EQ(bar().geometry(), QRect(24, 85, 284, 20));
+  EXPECT_EQ(window.findChildren<QWidget*>().size(), 3);
 
   EXPECT_EQ(frontEnd->exec(), 0);
   EXPECT_EQ(request->outcome(), ShareRequest::Outcome::completed);
   EXPECT_TRUE(shows("Preparati 1 di 1 file\u2026"));
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(batches().size(), 1u);
+}
+
+// A 1 GiB file that never touches the disk, held by the test a quarter and half of the way
+// through its copy: the bar fills by bytes, the status line and the button stay as they are.
+TEST_F(GuiShareTest, TheBarFillsByBytesDuringALargeCopy) {
+  const std::uint64_t size = 1ULL << 30, chunks = size / kChunkSize;
+  const std::string big = file("grande.iso", "");
+  fs.reportSize("grande.iso", size);
+  fs.virtualContent("grande.iso", size, false);
+  fs.discardWrites(".bin");
+  fs.setFreeSpace(2 * size);
+  fs.failCopyRange(EXDEV);  // chunks through read(), where the hook sits
+  Gate quarter, half;
+  std::atomic<std::uint64_t> reads{0};
+  fs.onRead("grande.iso", [&](const std::string&) {
+    if (const std::uint64_t n = ++reads; n == chunks / 4 || n == chunks / 2) {
+      (n == chunks / 4 ? quarter : half).wait();
+    }
+  });
+  show({attachment(big)}, std::make_shared<SucceedingWorkspace>());
+  // Held after reading chunk n, of which n - 1 are written.
+  for (const int permille : {250, 500}) {
+    EXPECT_TRUE(waitUntil([&] { return bar().maximum() > 0 && bar().value() >= permille - 1; }));
+    EXPECT_NEAR(bar().value(), permille, 1);
+    EXPECT_TRUE(bar().isVisible());
+    EXPECT_TRUE(shows(kInitial));
+    if (permille == 500) saveScreenshot(*frontEnd->window(), "share-large-copy-half");
+    (permille == 250 ? quarter : half).open();
+  }
+  EXPECT_EQ(frontEnd->exec(), 0);
+  EXPECT_EQ(bar().value(), bar().maximum());
+  EXPECT_TRUE(shows("Preparati 1 di 1 file\u2026"));
+}
+
+// The bar on a terminal: the status line's progress text, from first sight to a failure.
+TEST(ProgressTextTest, PercentBytesAndRateOrABusyBar) {
+  using State = ProgressIndicator::State;
+  const auto start = ProgressText::Clock::time_point();
+  const struct {
+    State state;
+    int ms;
+    std::string text;
+  } rows[] = {
+      {{.indeterminate = true}, 0, "  |"},
+      {{.indeterminate = true, .bytes = 950}, 200, "  / 950 B"},
+      {{.fraction = 0.4199, .bytes = 1'300'000'000, .totalBytes = 3'060'000'000},
+       1000,
+       "  41% \u00b7 1,3 GB di 3,1 GB \u00b7 1,3 GB/s"},
+      {{.fraction = 1, .bytes = 3'060'000'000, .totalBytes = 3'060'000'000},
+       1500,
+       "  100% \u00b7 3,1 GB di 3,1 GB \u00b7 1,3 GB/s"},
+      {{.indeterminate = true, .bytes = 3'060'000'000}, 2100, "  - 3,1 GB \u00b7 1,6 GB/s"},
+      {{.indeterminate = true, .bytes = 3'060'000'000}, 3200, "  \\ 3,1 GB"},
+      {{.hidden = true, .bytes = 3'060'000'000}, 3400, ""},
+  };
+  ProgressText text;
+  for (const auto& row : rows) {
+    EXPECT_EQ(text.suffix(row.state, start + std::chrono::milliseconds(row.ms)), row.text)
+        << row.ms;
+  }
+  EXPECT_EQ(byteCount(17'400'000), "17 MB");
 }
 
 TEST_F(GuiShareTest, EscapeDuringAShareCancelsItAndTheBatchIsRemoved) {

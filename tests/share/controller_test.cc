@@ -23,10 +23,12 @@ TEST(ShareControllerTest, LoadViewBuildsTheWindowAndTheButtonCancels) {
   ASSERT_EQ(share.fakes.serialQueueLabels, std::vector<std::string>{"ex.quillop.mac.share"});
   const auto root = share.controller->view();
   EXPECT_EQ(root->frame(), (Rect{0, 0, 430, 130}));
-  ASSERT_EQ(root->subviews().size(), 2u);
+  ASSERT_EQ(root->subviews().size(), 3u);
   const auto label = std::dynamic_pointer_cast<TextField>(root->subviews()[0]);
   const auto button = std::dynamic_pointer_cast<Button>(root->subviews()[1]);
-  ASSERT_TRUE(label && button);
+  const auto bar = std::dynamic_pointer_cast<ProgressIndicator>(root->subviews()[2]);
+  ASSERT_TRUE(label && button && bar);
+  EXPECT_EQ(bar->frame(), (Rect{24, 25, 284, 20}));  // left of the button, clear of the label
   EXPECT_EQ(label->frame(), (Rect{24, 68, 382, 40}));
   EXPECT_EQ(label->maximumNumberOfLines(), 2);
   EXPECT_EQ(label->text(), kInitial);
@@ -74,6 +76,12 @@ TEST(ShareControllerTest, SuccessfulShareRunsEachRowInOrderOnItsThread) {
     EXPECT_EQ(share.fakes.loader->requested(), i);
     EXPECT_EQ(share.fakes.main->pending(), 1u);
     EXPECT_EQ(share.fakes.work->pending(), 1u);
+    // The bar is busy until the last item has told its size, then full by bytes.
+    const ProgressIndicator::State bar = share.progress();
+    EXPECT_EQ(bar.indeterminate, i < 3);
+    EXPECT_EQ(bar.fraction, i < 3 ? 0.0 : 1.0);
+    EXPECT_EQ(bar.totalBytes == 0, i < 3);
+    EXPECT_EQ(bar.bytes, i == 1 ? 11u : i == 2 ? 300011u : bar.totalBytes);
     // Row 5: the progress line, on the main thread.
     EXPECT_EQ(share.statuses.size(), i - 1);
     share.fakes.main->runAll();
@@ -218,14 +226,16 @@ TEST(ShareControllerTest, AnnullaDuringTheSecondOfThreeCopiesRemovesTheBatch) {
 
   std::thread copy = share.fakes.loader->deliverNextAsync();
   reading.get_future().wait();
+  EXPECT_EQ(share.progress(), (ProgressIndicator::State{.indeterminate = true, .bytes = 4}));
   share.controller->cancelShare();  // on the main thread, while the copy runs
   EXPECT_EQ(requestState(*share.request), kUserCancel);
   pressed.set_value();
   copy.join();
   share.settle();
 
-  EXPECT_EQ(share.statuses, (std::vector<std::string>{"Preparati 1 di 3 file\u2026",
-                                                      "Preparazione annullata."}));
+  EXPECT_EQ(share.statuses,
+            (std::vector<std::string>{"Preparati 1 di 3 file\u2026", "Preparazione annullata."}));
+  EXPECT_TRUE(share.progress().hidden);  // and stays so: no progress over a failure
   EXPECT_EQ(share.fakes.loader->requested(), 2u);
   EXPECT_FALSE(exists(batch));
   EXPECT_TRUE(share.batches().empty());

@@ -71,6 +71,11 @@ void ShareHarness::settle(std::optional<Error> openingError) {
   }
 }
 
+ProgressIndicator::State ShareHarness::progress() {
+  controller->updateProgress();
+  return findView<ProgressIndicator>(controller->view())->state();
+}
+
 std::string ShareHarness::container() const {
   return temp / "data/group-containers/K7QZ4MRX2P.ex.quillop.mac";
 }

@@ -38,6 +38,9 @@ class ShareHarness {
   // Runs queued jobs, deliveries and workspace answers (with `openingError`) until nothing moves.
   void settle(std::optional<Error> openingError = std::nullopt);
 
+  // The progress bar as `updateProgress` leaves it now.
+  ProgressIndicator::State progress();
+
   std::string container() const;
   std::string inbox() const;
   // The batch folders in the inbox, sorted.

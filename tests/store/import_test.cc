@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <random>
+#include <tuple>
 
 #include "store/share_store.h"
 #include "support/expect_error.h"
@@ -55,11 +56,15 @@ TEST_F(Import, CopiesAreByteIdenticalAroundChunkBoundariesOnBothPaths) {
     if (buffered) fs.failCopyRange(EXDEV);
     for (size_t size : sizes) {
       const std::string contents = randomBytes(size, static_cast<unsigned>(size));
-      store.append(file("f" + std::to_string(size), contents), "f.dat", "application/octet-stream");
+      CopyProgress progress;
+      store.append(file("f" + std::to_string(size), contents), "f.dat", "application/octet-stream",
+                   {}, &progress);
       const size_t last = store.entries().size() - 1;
       EXPECT_EQ(store.entries()[last].size, size);
       EXPECT_EQ(store.entries()[last].mime, "application/octet-stream");
       EXPECT_EQ(readFile(dataFile(store, last)), contents) << size << (buffered ? " buffered" : "");
+      EXPECT_EQ(progress.snapshot().expected, size);
+      EXPECT_EQ(progress.snapshot().written, size);
     }
   }
 }
@@ -119,9 +124,13 @@ TEST_F(Import, OnlyRegularFilesAreCopied) {
 TEST_F(Import, FolderBecomesAnArchiveEntryWhateverMimeWasGiven) {
   testing::makeFolder(temp / "cartella/vuota");
   writeFile(temp / "cartella/f.txt", "abc");
-  store.append(Url::fromPath(temp / "cartella"), "cartella", "text/plain");
+  CopyProgress progress;
+  store.append(Url::fromPath(temp / "cartella"), "cartella", "text/plain", {}, &progress);
   ASSERT_EQ(store.entries().size(), 1u);
   const auto& entry = store.entries()[0];
+  const CopyProgress::Snapshot counted = progress.snapshot();
+  EXPECT_EQ(std::tuple(counted.expected, counted.written, counted.walking),
+            std::tuple(entry.size, entry.size, false));
   EXPECT_EQ(entry.mime, "application/x-quillop-directory");
   EXPECT_EQ(entry.size, readFile(dataFile(store, 0)).size());
   EXPECT_GT(entry.size, 3u + 18u);
