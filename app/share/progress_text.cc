@@ -31,7 +31,8 @@ std::string ProgressText::suffix(const ProgressIndicator::State& state, Clock::t
   if (!state.indeterminate && state.totalBytes > 0) {
     text += " di " + byteCount(static_cast<double>(state.totalBytes));
   }
-  if (rate_ > 0) text += " \u00b7 " + byteCount(rate_) + "/s";
+  const bool done = !state.indeterminate && state.fraction >= 1;  // the rate would only fall
+  if (rate_ > 0 && !done) text += " \u00b7 " + byteCount(rate_) + "/s";
   return text;
 }
 

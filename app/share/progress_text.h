@@ -1,7 +1,7 @@
 // The progress bar in text form, for the status line on a terminal: while determinate
 // "  42% · 1,3 GB di 3,0 GB · 180 MB/s", while not a turning bar and the bytes so far
 // ("  / 1,3 GB · 180 MB/s"), nothing while hidden. The rate is measured over a second or more
-// of the states it is shown, and left out until then and while nothing moves.
+// of the states it is shown, and left out until then, while nothing moves and once at 100%.
 // One object per status line; main thread only.
 #pragma once
 

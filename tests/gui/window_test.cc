@@ -243,7 +243,7 @@ TEST(ProgressTextTest, PercentBytesAndRateOrABusyBar) {
        "  41% \u00b7 1,3 GB di 3,1 GB \u00b7 1,3 GB/s"},
       {{.fraction = 1, .bytes = 3'060'000'000, .totalBytes = 3'060'000'000},
        1500,
-       "  100% \u00b7 3,1 GB di 3,1 GB \u00b7 1,3 GB/s"},
+       "  100% \u00b7 3,1 GB di 3,1 GB"},
       {{.indeterminate = true, .bytes = 3'060'000'000}, 2100, "  - 3,1 GB \u00b7 1,6 GB/s"},
       {{.indeterminate = true, .bytes = 3'060'000'000}, 3200, "  \\ 3,1 GB"},
       {{.hidden = true, .bytes = 3'060'000'000}, 3400, ""},
