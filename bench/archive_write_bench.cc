@@ -38,8 +38,10 @@ Run shell(const std::string& command) { return timeChild({"sh", "-c", command});
 // The measured side of `write`, run in a child: pack `source` into `target` and exit.
 int packInChild(const std::string& source, const std::string& target) {
   try {
-    const std::uint64_t length =
-        quillop::DirectoryWriter::write(source, target, [] { return false; });
+    // With a progress counter, as the share packs folders.
+    quillop::CopyProgress progress;
+    const std::uint64_t length = quillop::DirectoryWriter::write(
+        source, target, [] { return false; }, quillop::FileSystem::posix(), &progress);
     std::fprintf(stderr, "archive: %llu bytes\n", static_cast<unsigned long long>(length));
     return 0;
   } catch (const quillop::Error& error) {

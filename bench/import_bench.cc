@@ -53,7 +53,8 @@ void warm(const std::string& path) {
 // The child side: one import into a fresh batch, which is then published so it stays.
 int importOnce(const std::string& source, const std::string& inbox) {
   quillop::ShareStore store(inbox);
-  store.append(quillop::Url::fromPath(source), "source.bin", std::nullopt);
+  quillop::CopyProgress progress;  // counted, as the share imports files
+  store.append(quillop::Url::fromPath(source), "source.bin", std::nullopt, {}, &progress);
   store.publish();
   return 0;
 }

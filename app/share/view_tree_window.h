@@ -1,9 +1,9 @@
 // A top-level Qt window that renders a toolkit-neutral view tree: the root view gives the
 // window's fixed size, each text field becomes a LineLimitedLabel (its maximum number of lines
 // kept), each button a QPushButton that presses the tree's button, each progress indicator a
-// QProgressBar without text (busy while indeterminate), every other view a plain container. Frames
-// are converted from the tree's bottom-left origin to Qt's top-left one (y = parent height - y -
-// height). The labels and bars follow every later change of their view.
+// QProgressBar without text (busy while indeterminate), every other view a plain container.
+// Frames are converted from the tree's bottom-left origin to Qt's top-left one
+// (y = parent height - y - height). The labels and bars follow every later change of their view.
 //
 // Closing the window or pressing Escape runs the cancel action (when one is set); the close is
 // accepted, so the window hides. After the window has been shown for the first time, the appear
