@@ -18,9 +18,8 @@
 // for it).
 //
 //   loaded -- appeared --> running -- request ended, nothing left to run --> finished
-//                            |  ^            '-- cancelled, still running after the grace
-//          failure, idle --> '--'                or at a further signal --> abandoned (finished)
-//          wait for "Annulla" (window), or press it (terminal)
+//   running -- failure, nothing left to run --> waits for "Annulla" (window) or presses it
+//   running, cancelled -- still running after kCancelGrace, or a further signal --> abandoned
 //
 // Needs a QCoreApplication, whose event loop is the main queue. Main thread only.
 #pragma once
