@@ -45,28 +45,6 @@ std::string readUpTo(FileHandle& file, std::size_t count) {
   return bytes;
 }
 
-// The path through which `name` is reached inside the folder open as `folder`. The kernel
-// resolves the descriptor itself, wherever that folder is now, and then only `name` in it; so
-// with O_NOFOLLOW or exclusive creation this acts like the *at() calls, through FileSystem.
-std::string inside(const FileHandle& folder, const std::string& name) {
-  return "/proc/self/fd/" + std::to_string(folder.descriptor()) + "/" + name;
-}
-
-FileHandle openFolderIn(FileSystem& fs, const FileHandle& folder, const std::string& name) {
-  return FileHandle::open(fs, inside(folder, name), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-}
-
-// Runs `call`, renaming a system error's descriptor path to the member's real path.
-template <typename Call>
-void onTarget(const std::string& path, Call call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    if (error.domain() != Error::kPosixDomain) throw;
-    throw systemError(static_cast<int>(error.code()), path);
-  }
-}
-
 }  // namespace
 
 // The member data region of a fresh descriptor on the archive, read member by member.
@@ -144,9 +122,8 @@ void ArchiveReader::verify(const Cancelled& cancelled) const {
 
 void ArchiveReader::extract(const std::string& folder, const Cancelled& cancelled) const {
   FileHandle root = FileHandle::open(*fs_, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-  if (!fs_->list(inside(root, ".")).empty()) {
-    throw failure("Cartella di destinazione non vuota: " + folder);
-  }
+  std::vector<DirectoryEntry> entries;
+  if (root.nextEntries(entries)) throw failure("Cartella di destinazione non vuota: " + folder);
   // A sparse archive takes little room, its members all of theirs.
   requireFreeSpace(*fs_, folder, length_ - prefix_.size());
   DataReader data(*this);
@@ -155,36 +132,28 @@ void ArchiveReader::extract(const std::string& folder, const Cancelled& cancelle
   FileHandle openFolder;
   for (const Member& member : manifest_.entries) {
     throwIfCancelled(cancelled);
-    const std::string where = folder + "/" + member.path;
     const std::size_t slash = member.path.rfind('/');
     const std::string parent = slash == std::string::npos ? "" : member.path.substr(0, slash);
     const std::string name = member.path.substr(slash == std::string::npos ? 0 : slash + 1);
     if (!parent.empty() && parent != openPath) {
       // Step down from the root one folder at a time, refusing any link on the way.
-      onTarget(folder + "/" + parent, [&] {
-        FileHandle current = openFolderIn(*fs_, root, parent.substr(0, parent.find('/')));
-        for (std::size_t at = parent.find('/'); at != std::string::npos;) {
-          const std::size_t next = parent.find('/', at + 1);
-          current = openFolderIn(*fs_, current, parent.substr(at + 1, next - at - 1));
-          at = next;
-        }
-        openFolder = std::move(current);
-      });
+      FileHandle current = root.openAt(parent.substr(0, parent.find('/')), O_RDONLY | O_DIRECTORY);
+      for (std::size_t at = parent.find('/'); at != std::string::npos;) {
+        const std::size_t next = parent.find('/', at + 1);
+        current = current.openAt(parent.substr(at + 1, next - at - 1), O_RDONLY | O_DIRECTORY);
+        at = next;
+      }
+      openFolder = std::move(current);
       openPath = parent;
     }
     const FileHandle& into = parent.empty() ? root : openFolder;
     if (member.directory) {
-      onTarget(where, [&] { fs_->makeDirectory(inside(into, name), 0777); });
+      into.makeDirectoryAt(name, 0777);
       continue;
     }
-    FileHandle out;
-    onTarget(where, [&] {
-      out = FileHandle::open(*fs_, inside(into, name), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                             0666);
-    });
-    data.read(member, cancelled, [&](const unsigned char* bytes, std::size_t n) {
-      onTarget(where, [&] { out.writeAll(bytes, n); });
-    });
+    FileHandle out = into.openAt(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    data.read(member, cancelled,
+              [&](const unsigned char* bytes, std::size_t n) { out.writeAll(bytes, n); });
   }
   data.finish();
 }

@@ -4,41 +4,74 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <numeric>
+#include <string_view>
+#include <unordered_map>
 
 #include "archive/archive_format.h"
 #include "archive/archive_index.h"
+#include "archive/folder_chain.h"
 #include "archive/folder_walk.h"
+#include "archive/trailing_hasher.h"
 #include "platform/path.h"
 
 namespace quillop {
 namespace {
 
-// `path` with every symbolic link resolved, followed by "/". A path that no longer resolves
-// (its folder was removed since the walk) cannot be read either.
-std::string resolvedPrefix(FileSystem& fs, const std::string& path) {
-  try {
-    return fs.resolve(path) + "/";
-  } catch (const Error&) {
-    throw DirectoryWriter::failure("Sorgente non leggibile.");
-  }
+Error changed() {
+  return DirectoryWriter::failure("Cartella cambiata durante la preparazione. Riprova.");
 }
 
 // The second pass: every regular file again, straight into `archive`, checked against the walk.
-void copyMembers(const std::string& source, const DirectoryWriter::Manifest& manifest,
-                 FileHandle& archive, const Cancelled& cancelled, FileSystem& fs) {
-  const std::string root = resolvedPrefix(fs, source);
-  for (const DirectoryWriter::Member& member : manifest.entries) {
-    if (member.directory) continue;
-    const std::string location = source + "/" + member.path;
-    // A folder on the way swapped for a link since the walk would lead out of the shared folder.
-    if (!resolvedPrefix(fs, parentFolder(location)).starts_with(root)) {
-      throw DirectoryWriter::failure("Sorgente spostata fuori dalla cartella.");
+// Each file is reached from the shared folder's descriptor one folder at a time, each folder
+// and the file checked to be the one the walk saw; the chain of open folders is kept from one
+// member to the next, which in index order mostly share their folders. The file's digest is
+// checked by `hasher` a few chunks behind the copy; whatever fails later, a file before it that
+// changed is reported first, as if each file were checked before the next was opened.
+void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
+                 FileHandle& archive, const Cancelled& cancelled) {
+  const std::vector<DirectoryWriter::Member>& members = manifest.entries;
+  std::unordered_map<std::string_view, Identity> folders;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (members[i].directory) folders.emplace(members[i].path, walked.identities[i]);
+  }
+  FolderChain chain(walked.root);
+  TrailingHasher hasher(members);
+  try {
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const DirectoryWriter::Member& member = members[i];
+      if (member.directory) continue;
+      const std::string_view path = member.path;
+      // Leave the folders this member is not in, then enter the missing ones of its path.
+      std::size_t level = 0, at = 0;
+      for (std::size_t slash;
+           level < chain.depth() && (slash = path.find('/', at)) != std::string_view::npos &&
+           path.substr(at, slash - at) == chain.name(level);
+           at = slash + 1) {
+        ++level;
+      }
+      while (chain.depth() > level) chain.leave();
+      for (std::size_t slash; (slash = path.find('/', at)) != std::string_view::npos;
+           at = slash + 1) {
+        chain.enter(std::string(path.substr(at, slash - at)), folders.at(path.substr(0, slash)));
+      }
+      Identity identity;
+      FileHandle source =
+          openMember(chain.current(), std::string(path.substr(at)), identity);
+      if (identity != walked.identities[i]) throw changed();
+      const std::uint64_t count = readChunks(
+          source, cancelled, [&] { return hasher.room(); },
+          [&](const unsigned char* bytes, std::size_t n) {
+            archive.writeAll(bytes, n);
+            hasher.add(n);
+          });
+      hasher.endFile(i);
+      if (count != member.size) throw changed();
     }
-    const DirectoryWriter::StreamResult copied =
-        DirectoryWriter::stream(location, &archive, cancelled, fs);
-    if (copied.count != member.size || copied.sha256 != member.sha256) {
-      throw DirectoryWriter::failure("Cartella cambiata durante la preparazione. Riprova.");
-    }
+    if (hasher.changed()) throw changed();
+  } catch (const Error&) {
+    if (hasher.changed()) throw changed();
+    throw;
   }
 }
 
@@ -49,9 +82,18 @@ std::uint64_t DirectoryWriter::write(const std::string& source, const std::strin
                                      CopyProgress* progress) {
   if (progress != nullptr) progress->walking();
   WalkResult walked = walkFolder(source, cancelled, fs);
-  std::sort(walked.members.begin(), walked.members.end(),
-            [](const Member& a, const Member& b) { return pathBefore(a.path, b.path); });
-  const Manifest manifest{kVersion, std::move(walked.members)};
+  std::vector<std::size_t> order(walked.members.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return pathBefore(walked.members[a].path, walked.members[b].path);
+  });
+  Manifest manifest{kVersion, {}};
+  std::vector<Identity> identities;
+  for (const std::size_t i : order) {
+    manifest.entries.push_back(std::move(walked.members[i]));
+    identities.push_back(walked.identities[i]);
+  }
+  walked.identities = std::move(identities);
 
   const std::string index = encodeIndex(manifest);
   if (index.size() > kMaxIndexBytes) throw failure("Indice cartella troppo grande.");
@@ -74,7 +116,7 @@ std::uint64_t DirectoryWriter::write(const std::string& source, const std::strin
   const std::string head = header(static_cast<std::uint32_t>(index.size()));
   archive.writeAll(head.data(), head.size());
   archive.writeAll(index.data(), index.size());
-  copyMembers(source, manifest, archive, cancelled, fs);
+  copyMembers(walked, manifest, archive, cancelled);
   archive.sync();
   archive.close();
   return length;

@@ -1,6 +1,8 @@
-// DirectoryWriter's file-level part (open, stream, failure): one source file, read, counted and
-// hashed, and copied into the archive when one is given. The folder-level part (write) is in
-// directory_writer.cc.
+// DirectoryWriter's file-level part (open, stream, failure) and the helpers of
+// archive/file_stream.h: one source file, opened, read, counted and hashed, and copied into the
+// archive when one is given. The folder-level part (write) is in directory_writer.cc.
+#include "archive/file_stream.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -19,46 +21,66 @@ unsigned char* chunkBuffer() {
   return buffer.get();
 }
 
+// Keeps an entry opened with O_NONBLOCK only when it is a regular file, then makes its reads
+// blocking again.
+struct stat acceptRegular(FileHandle& handle) {
+  struct stat st {};
+  try {
+    st = handle.status();
+  } catch (const Error&) {
+    st.st_mode = 0;  // a failed fstat refuses the file like any other non-regular one
+  }
+  if (!S_ISREG(st.st_mode)) {
+    handle.close();
+    throw failure("File speciale non supportato.");
+  }
+  handle.setStatusFlags(0);
+  return st;
+}
+
+// O_NONBLOCK: a named pipe swapped in after the caller's checks must not hang the open.
+constexpr int kSourceFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK;
+
 }  // namespace
 
 Error DirectoryWriter::failure(std::string message) { return quillop::failure(std::move(message)); }
 
 FileHandle DirectoryWriter::open(const std::string& path, FileSystem& fs) {
-  int fd = -1;
+  FileHandle handle;
   try {
-    // O_NONBLOCK: a named pipe swapped in after the caller's checks must not hang the open.
-    fd = fs.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0);
+    handle = FileHandle::open(fs, path, kSourceFlags);
   } catch (const Error&) {
     throw failure("Sorgente non leggibile.");
   }
-  FileHandle handle(fs, fd, path);
-  struct stat st {};
-  if (fs.fstat(fd, st) != 0 || !S_ISREG(st.st_mode)) {
-    handle.close();
-    throw failure("File speciale non supportato.");
-  }
-  handle.setStatusFlags(0);  // back to blocking reads, now that it is known to be a regular file
+  acceptRegular(handle);
   return handle;
 }
 
 DirectoryWriter::StreamResult DirectoryWriter::stream(const std::string& path, FileHandle* output,
                                                       const Cancelled& cancelled, FileSystem& fs) {
-  FileHandle source = open(path, fs);
-  Sha256 hasher;
-  throwIfCancelled(cancelled);
+  return streamOpen(open(path, fs), output, cancelled);
+}
 
-  unsigned char* buffer = chunkBuffer();
-  std::uint64_t total = 0;
-  for (;;) {
-    const size_t count = source.read(buffer, kChunkSize);
-    if (count == 0) break;
-    total += count;
-    if (total > kMaxBytes) throw failure("Cartella oltre 50 GB.");
-    hasher.update(buffer, count);
-    if (output != nullptr) output->writeAll(buffer, count);
-    throwIfCancelled(cancelled);
+FileHandle openMember(const FileHandle& folder, const std::string& name, Identity& identity) {
+  FileHandle handle;
+  try {
+    handle = folder.openAt(name, kSourceFlags);
+  } catch (const Error&) {
+    throw failure("Sorgente non leggibile.");
   }
-  return StreamResult{total, hasher.hexDigest()};
+  identity = identityOf(acceptRegular(handle));
+  return handle;
+}
+
+DirectoryWriter::StreamResult streamOpen(FileHandle source, FileHandle* output,
+                                         const Cancelled& cancelled) {
+  Sha256 hasher;
+  const std::uint64_t total = readChunks(source, cancelled, chunkBuffer,
+                                         [&](const unsigned char* bytes, std::size_t count) {
+                                           hasher.update(bytes, count);
+                                           if (output != nullptr) output->writeAll(bytes, count);
+                                         });
+  return DirectoryWriter::StreamResult{total, hasher.hexDigest()};
 }
 
 }  // namespace quillop

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
+#include "archive/file_stream.h"
+
 namespace quillop {
 
-HashQueue::HashQueue(const Cancelled& cancelled, FileSystem& fs, unsigned workers)
-    : cancelled_(cancelled), fs_(fs) {
+HashQueue::HashQueue(const Cancelled& cancelled, unsigned workers) : cancelled_(cancelled) {
   try {
     for (unsigned i = 0; i < std::max(workers, 1u); ++i) threads_.emplace_back([this] { work(); });
   } catch (...) {
@@ -34,10 +35,10 @@ void HashQueue::stopAfter(std::int64_t last) {
   changed_.notify_all();
 }
 
-void HashQueue::submit(std::string path) {
+void HashQueue::submit(FileHandle file) {
   {
     const std::lock_guard lock(mutex_);
-    jobs_.emplace_back().path = std::move(path);
+    jobs_.emplace_back().file = std::move(file);
   }
   changed_.notify_all();
 }
@@ -77,11 +78,11 @@ void HashQueue::work() {
     if (closing_) return;
     const std::int64_t number = nextToStart_++;
     Job* job = &jobs_[static_cast<std::size_t>(number - head_)];
+    FileHandle file = std::move(job->file);
     if (number > lastWanted_.load()) {
       job->done = true;  // never reported: an earlier file's failure comes out of next() first
       continue;
     }
-    const std::string path = job->path;
     lock.unlock();
     DirectoryWriter::StreamResult result;
     std::exception_ptr error;
@@ -90,7 +91,7 @@ void HashQueue::work() {
       const Cancelled stopped = [this, number] {
         return number > lastWanted_.load() || (cancelled_ && cancelled_());
       };
-      result = DirectoryWriter::stream(path, nullptr, stopped, fs_);
+      result = streamOpen(std::move(file), nullptr, stopped);
     } catch (...) {
       error = std::current_exception();
     }

@@ -1,4 +1,4 @@
-// Sizes and hashes regular files (DirectoryWriter::stream, no output) on a few worker threads
+// Sizes and hashes open regular files (DirectoryWriter::stream, no output) on a few worker threads
 // and hands the results back strictly in submission order, so that a caller walking a folder
 // sees the same first failure as if it had hashed every file itself, one after the other.
 //
@@ -22,7 +22,6 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,13 +33,14 @@ class HashQueue {
  public:
   // Starts `workers` threads (at least one). Throws std::system_error when a thread cannot be
   // started; those already started are joined first.
-  HashQueue(const Cancelled& cancelled, FileSystem& fs, unsigned workers);
+  HashQueue(const Cancelled& cancelled, unsigned workers);
   ~HashQueue();
   HashQueue(const HashQueue&) = delete;
   HashQueue& operator=(const HashQueue&) = delete;
 
-  // Queues `path` behind every file submitted before it.
-  void submit(std::string path);
+  // Queues `file` (opened by openMember) behind every file submitted before it; the queue closes
+  // it.
+  void submit(FileHandle file);
   // Files submitted and not yet taken by next().
   std::size_t pending() const;
   // True when the oldest pending file is finished, so next() returns without waiting.
@@ -53,7 +53,7 @@ class HashQueue {
 
  private:
   struct Job {
-    std::string path;
+    FileHandle file;
     bool done = false;
     DirectoryWriter::StreamResult result;
     std::exception_ptr error;
@@ -66,7 +66,6 @@ class HashQueue {
   void stopAfter(std::int64_t last);
 
   const Cancelled& cancelled_;
-  FileSystem& fs_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> jobs_;          // pending files, oldest first

@@ -71,6 +71,43 @@ void FileHandle::setStatusFlags(int flags) {
   if (result < 0) fail(result);
 }
 
+void FileHandle::failAt(long result, const std::string& name) const {
+  throw systemError(static_cast<int>(-result), pathOf(name));
+}
+
+std::string FileHandle::pathOf(const std::string& name) const {
+  return name == "." ? path_ : path_ + "/" + name;
+}
+
+FileHandle FileHandle::openAt(const std::string& name, int flags, mode_t mode) const {
+  const int fd = fs_->openAt(fd_, name, flags, mode);
+  if (fd < 0) failAt(fd, name);
+  return FileHandle(*fs_, fd, pathOf(name));
+}
+
+struct stat FileHandle::statAt(const std::string& name) const {
+  struct stat st {};
+  const int result = fs_->statAt(fd_, name, st);
+  if (result < 0) failAt(result, name);
+  return st;
+}
+
+bool FileHandle::nextEntries(std::vector<DirectoryEntry>& entries) {
+  const long result = fs_->readEntries(fd_, entries);
+  if (result < 0) fail(result);
+  return result > 0;
+}
+
+void FileHandle::makeDirectoryAt(const std::string& name, mode_t mode) const {
+  const int result = fs_->makeDirectoryAt(fd_, name, mode);
+  if (result < 0) failAt(result, name);
+}
+
+void FileHandle::removeAt(const std::string& name, bool isFolder) const {
+  const int result = fs_->removeAt(fd_, name, isFolder);
+  if (result < 0) failAt(result, name);
+}
+
 void FileHandle::close() noexcept {
   if (fd_ >= 0) {
     fs_->close(fd_);

@@ -3,6 +3,11 @@
 // does the same earlier. Errors of the descriptor calls are thrown as `Error` naming the path
 // the handle was opened with. One thread at a time.
 //
+// A handle on a folder also reaches what lies beneath it, one entry name at a time and never
+// through a link (the `...At` calls of FileSystem); handles opened that way carry the path
+// "<folder path>/<name>" for their messages. The descriptor itself never leaves the handle and
+// the file system.
+//
 // A handle may count what `writeAll` writes into a CopyProgress, for a progress display of the
 // copy loops that write through it.
 #pragma once
@@ -12,6 +17,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/copy_progress.h"
 #include "platform/error.h"
@@ -25,7 +31,8 @@ class FileHandle {
   // Opens `path` through `fs`; throws what `fs.open` throws.
   static FileHandle open(FileSystem& fs, const std::string& path, int flags, mode_t mode = 0);
   // Takes ownership of an already open descriptor.
-  FileHandle(FileSystem& fs, int fd, std::string path) : fs_(&fs), fd_(fd), path_(std::move(path)) {}
+  FileHandle(FileSystem& fs, int fd, std::string path)
+      : fs_(&fs), fd_(fd), path_(std::move(path)) {}
   FileHandle(FileHandle&& other) noexcept;
   FileHandle& operator=(FileHandle&& other) noexcept;
   FileHandle(const FileHandle&) = delete;
@@ -49,11 +56,24 @@ class FileHandle {
   void sync();
   struct stat status();
   void setStatusFlags(int flags);
+  // On a folder: opens `name` beneath it without following any link ("." is the folder itself).
+  FileHandle openAt(const std::string& name, int flags, mode_t mode = 0) const;
+  // On a folder: the status of its entry `name` itself, never following a link.
+  struct stat statAt(const std::string& name) const;
+  // On a folder: replaces `entries` with the next batch of its entries; false at the end.
+  bool nextEntries(std::vector<DirectoryEntry>& entries);
+  // On a folder: mkdirat(2) and unlinkat(2) of its entry `name`.
+  void makeDirectoryAt(const std::string& name, mode_t mode) const;
+  void removeAt(const std::string& name, bool isFolder) const;
+  // The path of the entry `name` beneath this folder, for messages.
+  std::string pathOf(const std::string& name) const;
+
   // Closes now; errors are ignored. Safe to call twice.
   void close() noexcept;
 
  private:
   [[noreturn]] void fail(long result) const;
+  [[noreturn]] void failAt(long result, const std::string& name) const;
 
   FileSystem* fs_ = nullptr;
   int fd_ = -1;

@@ -8,6 +8,9 @@
 // - Descriptor operations return the system-call result: a count or 0 on success, -errno on
 //   failure (EINTR already retried). `FileHandle` turns them into errors that name its path.
 // - Paths are byte strings, as Linux names are; nothing here requires UTF-8.
+// - Descriptor-relative calls (`...At`) take an open folder and one entry name in it: never
+//   empty, never "..", never holding "/" (-EINVAL otherwise). They never follow a link, so a
+//   tree walked through them cannot be left by swapping a folder for a link.
 // All implementations must be safe to call from any thread.
 #pragma once
 
@@ -20,6 +23,13 @@
 #include <vector>
 
 namespace quillop {
+
+// One entry of a folder listing: its name and its type as the listing reports it (a DT_* value
+// of dirent.h; DT_UNKNOWN when the file system does not say, and the caller must ask statAt).
+struct DirectoryEntry {
+  std::string name;
+  unsigned char type;
+};
 
 class FileSystem {
  public:
@@ -40,16 +50,34 @@ class FileSystem {
   // write(2): bytes written (possibly fewer than asked), or -errno.
   virtual long write(int fd, const void* buffer, size_t count) = 0;
   // copy_file_range(2) from the current offsets: bytes moved (0 at the end of `in`), or -errno.
-  // -EXDEV, -EINVAL, -ENOSYS, -EOPNOTSUPP mean "not possible here": callers fall back to read/write.
+  // -EXDEV, -EINVAL, -ENOSYS, -EOPNOTSUPP mean "not possible here": callers fall back to
+  // read/write.
   virtual long copyRange(int in, int out, size_t count) = 0;
   // fsync(2).
   virtual int sync(int fd) = 0;
   // flock(2) with `operation` (LOCK_SH or LOCK_EX, LOCK_NB added for a try): 0, or -errno.
   virtual int lock(int fd, int operation) = 0;
 
+  // Opens `name` beneath the open folder `folder` without following any link (openat2 with
+  // RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it, else openat with O_NOFOLLOW;
+  // "." is the folder itself). Returns the descriptor or -errno. A link gives -ELOOP, or
+  // -ENOTDIR with O_DIRECTORY.
+  virtual int openAt(int folder, const std::string& name, int flags, mode_t mode) = 0;
+  // fstatat(2) with AT_SYMLINK_NOFOLLOW: the entry itself.
+  virtual int statAt(int folder, const std::string& name, struct stat& st) = 0;
+  // The next entries of the open folder (getdents64) from its current position, without "."
+  // and "..": replaces `entries` with at most one system buffer of them and returns their count,
+  // 0 at the end, or -errno. Memory stays bounded whatever the folder holds.
+  virtual long readEntries(int folder, std::vector<DirectoryEntry>& entries) = 0;
+  // mkdirat(2).
+  virtual int makeDirectoryAt(int folder, const std::string& name, mode_t mode) = 0;
+  // unlinkat(2); a folder with `isFolder` (AT_REMOVEDIR). A link is removed, never followed.
+  virtual int removeAt(int folder, const std::string& name, bool isFolder) = 0;
+
   // lstat(2): never follows a final symbolic link.
   virtual struct stat linkStatus(const std::string& path) = 0;
-  // mkdir(2) with `mode` (the umask applies, as it does for mkdir). EEXIST is thrown like any error.
+  // mkdir(2) with `mode` (the umask applies, as it does for mkdir). EEXIST is thrown like any
+  // error.
   virtual void makeDirectory(const std::string& path, mode_t mode) = 0;
   // chmod(2).
   virtual void setMode(const std::string& path, mode_t mode) = 0;
@@ -82,7 +110,22 @@ class ForwardingFileSystem : public FileSystem {
   long copyRange(int in, int out, size_t n) override { return target_.copyRange(in, out, n); }
   int sync(int fd) override { return target_.sync(fd); }
   int lock(int fd, int operation) override { return target_.lock(fd, operation); }
-  struct stat linkStatus(const std::string& p) override { return target_.linkStatus(p); }
+  int openAt(int d, const std::string& n, int f, mode_t m) override {
+    return target_.openAt(d, n, f, m);
+  }
+  int statAt(int d, const std::string& n, struct stat& st) override {
+    return target_.statAt(d, n, st);
+  }
+  long readEntries(int d, std::vector<DirectoryEntry>& e) override {
+    return target_.readEntries(d, e);
+  }
+  int makeDirectoryAt(int d, const std::string& n, mode_t m) override {
+    return target_.makeDirectoryAt(d, n, m);
+  }
+  int removeAt(int d, const std::string& n, bool f) override { return target_.removeAt(d, n, f); }
+  struct stat linkStatus(const std::string& p) override {
+    return target_.linkStatus(p);
+  }
   void makeDirectory(const std::string& p, mode_t m) override { target_.makeDirectory(p, m); }
   void setMode(const std::string& p, mode_t m) override { target_.setMode(p, m); }
   std::vector<std::string> list(const std::string& p) override { return target_.list(p); }
@@ -103,8 +146,10 @@ class ForwardingFileSystem : public FileSystem {
   FileSystem& target_;
 };
 
-// Removes `path` and, for a folder, everything below it, without following links. Errors are
-// dropped: what cannot be removed stays.
+// Removes `path` and, for a folder, everything below it. Only the folder holding `path` is
+// looked up by path; everything below is reached through descriptors, and a link anywhere,
+// `path` included, is removed itself, never followed. Errors are dropped: what cannot be removed
+// stays.
 void removeTree(FileSystem& fs, const std::string& path) noexcept;
 
 // Creates `path` and any missing parents (mode 0777 minus umask, like `mkdir -p`); an existing

@@ -1,17 +1,25 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "platform/error.h"
+#include "platform/file_handle.h"
 #include "platform/file_system.h"
+#include "platform/path.h"
 
 namespace quillop {
 namespace {
@@ -24,6 +32,16 @@ long retryOnInterrupt(Call call) {
     if (errno != EINTR) return -errno;
   }
 }
+
+// One entry name: never empty, never "..", never holding "/" ("." only where `dot` allows).
+bool isEntryName(const std::string& name, bool dot) {
+  return !name.empty() && name != ".." && (dot || name != ".") &&
+         name.find('/') == std::string::npos;
+}
+
+// Cleared once the kernel (or a sandbox) answers ENOSYS: openat with O_NOFOLLOW from then on,
+// equally safe for one component.
+std::atomic<bool> haveOpenat2{true};
 
 class PosixFileSystem final : public FileSystem {
  public:
@@ -52,6 +70,52 @@ class PosixFileSystem final : public FileSystem {
   }
   int lock(int fd, int operation) override {
     return static_cast<int>(retryOnInterrupt([&] { return ::flock(fd, operation); }));
+  }
+
+  int openAt(int folder, const std::string& name, int flags, mode_t mode) override {
+    if (!isEntryName(name, true)) return -EINVAL;
+    flags |= O_NOFOLLOW | O_CLOEXEC;
+    if (haveOpenat2.load(std::memory_order_relaxed)) {
+      open_how how{};
+      how.flags = static_cast<std::uint64_t>(flags);
+      how.mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? mode : 0;
+      how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+      const long fd = retryOnInterrupt(
+          [&] { return ::syscall(SYS_openat2, folder, name.c_str(), &how, sizeof how); });
+      if (fd != -ENOSYS) return static_cast<int>(fd);
+      haveOpenat2.store(false, std::memory_order_relaxed);
+    }
+    return static_cast<int>(
+        retryOnInterrupt([&] { return ::openat(folder, name.c_str(), flags, mode); }));
+  }
+  int statAt(int folder, const std::string& name, struct stat& st) override {
+    if (!isEntryName(name, true)) return -EINVAL;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : -errno;
+  }
+  long readEntries(int folder, std::vector<DirectoryEntry>& entries) override {
+    entries.clear();
+    alignas(dirent64) std::array<char, 32768> buffer;
+    for (;;) {
+      const long n =
+          retryOnInterrupt([&] { return ::getdents64(folder, buffer.data(), buffer.size()); });
+      if (n <= 0) return n;
+      for (long at = 0; at < n;) {
+        const auto* entry = reinterpret_cast<const dirent64*>(buffer.data() + at);
+        at += entry->d_reclen;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        entries.push_back(DirectoryEntry{entry->d_name, entry->d_type});
+      }
+      // A buffer of only "." and ".." is not the end of the folder.
+      if (!entries.empty()) return static_cast<long>(entries.size());
+    }
+  }
+  int makeDirectoryAt(int folder, const std::string& name, mode_t mode) override {
+    if (!isEntryName(name, false)) return -EINVAL;
+    return ::mkdirat(folder, name.c_str(), mode) == 0 ? 0 : -errno;
+  }
+  int removeAt(int folder, const std::string& name, bool isFolder) override {
+    if (!isEntryName(name, false)) return -EINVAL;
+    return ::unlinkat(folder, name.c_str(), isFolder ? AT_REMOVEDIR : 0) == 0 ? 0 : -errno;
   }
 
   struct stat linkStatus(const std::string& path) override {
@@ -115,18 +179,37 @@ FileSystem& FileSystem::posix() {
   return *instance;
 }
 
+namespace {
+
+// Removes the entry `name` of `folder`: a file or link by unlinking it, a folder by emptying it
+// through a descriptor opened beneath `folder` (so a folder swapped for a link meanwhile fails
+// to open and is never entered) and then removing it.
+void removeEntry(const FileHandle& folder, const std::string& name) noexcept {
+  try {
+    try {
+      folder.removeAt(name, false);
+      return;
+    } catch (const Error& error) {
+      if (!error.isPosix(EISDIR) && !error.isPosix(EPERM)) return;
+    }
+    FileHandle inner = folder.openAt(name, O_RDONLY | O_DIRECTORY);
+    std::vector<DirectoryEntry> entries;
+    // Entries are removed batch by batch while listing: those not yet listed are still listed.
+    while (inner.nextEntries(entries)) {
+      for (const DirectoryEntry& entry : entries) removeEntry(inner, entry.name);
+    }
+    inner.close();
+    folder.removeAt(name, true);
+  } catch (const Error&) {
+  }
+}
+
+}  // namespace
+
 void removeTree(FileSystem& fs, const std::string& path) noexcept {
   try {
-    struct stat st = fs.linkStatus(path);
-    if (S_ISDIR(st.st_mode)) {
-      std::vector<std::string> names;
-      try {
-        names = fs.list(path);
-      } catch (const Error&) {
-      }
-      for (const std::string& name : names) removeTree(fs, path + "/" + name);
-    }
-    fs.remove(path);
+    const FileHandle holder = FileHandle::open(fs, parentFolder(path), O_RDONLY | O_DIRECTORY);
+    removeEntry(holder, lastComponent(path));
   } catch (const Error&) {
   }
 }

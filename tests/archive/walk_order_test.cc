@@ -17,13 +17,15 @@
 namespace quillop::testing {
 namespace {
 
-// Lists every folder in name order, so that the walk order is known.
+// Lists every folder in name order (the test folders fit in one batch), so that the walk order
+// is known.
 class SortedFileSystem : public FaultFileSystem {
  public:
-  std::vector<std::string> list(const std::string& path) override {
-    std::vector<std::string> names = FaultFileSystem::list(path);
-    std::sort(names.begin(), names.end());
-    return names;
+  long readEntries(int folder, std::vector<DirectoryEntry>& entries) override {
+    const long result = FaultFileSystem::readEntries(folder, entries);
+    std::sort(entries.begin(), entries.end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    return result;
   }
 };
 

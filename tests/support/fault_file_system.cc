@@ -38,10 +38,10 @@ void FaultFileSystem::clearLog() {
   log_.clear();
 }
 
-#define QUILLOP_SETTER(name, list)                            \
-  void FaultFileSystem::name(std::string suffix, int err) {   \
-    std::lock_guard<std::mutex> guard(mutex_);                \
-    list.push_back({std::move(suffix), err});                 \
+#define QUILLOP_SETTER(name, list)                          \
+  void FaultFileSystem::name(std::string suffix, int err) { \
+    std::lock_guard<std::mutex> guard(mutex_);              \
+    list.push_back({std::move(suffix), err});               \
   }
 QUILLOP_SETTER(failOpen, openFaults_)
 QUILLOP_SETTER(failWrite, writeFaults_)
@@ -97,6 +97,19 @@ void FaultFileSystem::onRead(std::string suffix, std::function<void(const std::s
   readHook_ = std::move(hook);
 }
 
+std::string FaultFileSystem::pathAt(int folder, const std::string& name) const {
+  return name == "." ? pathOf(folder) : pathOf(folder) + "/" + name;
+}
+
+void FaultFileSystem::opened(int fd, const std::string& path) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  paths_[fd] = path;
+  for (const auto& [suffix, length, zeroFill] : virtualFiles_) {
+    if (matches(path, suffix)) virtuals_[fd] = Virtual{length, zeroFill};
+  }
+  record("open " + path);
+}
+
 int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
   std::function<void(const std::string&, int)> hook;
   {
@@ -106,13 +119,59 @@ int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
   }
   if (hook) hook(path, flags);
   int fd = ForwardingFileSystem::open(path, flags, mode);
-  std::lock_guard<std::mutex> guard(mutex_);
-  paths_[fd] = path;
-  for (const auto& [suffix, length, zeroFill] : virtualFiles_) {
-    if (matches(path, suffix)) virtuals_[fd] = Virtual{length, zeroFill};
-  }
-  record("open " + path);
+  opened(fd, path);
   return fd;
+}
+
+int FaultFileSystem::openAt(int folder, const std::string& name, int flags, mode_t mode) {
+  std::function<void(const std::string&, int)> hook;
+  std::string path;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    path = pathAt(folder, name);
+    hook = openHook_;
+    if (std::optional<int> err = faultFor(openFaults_, path)) return -*err;
+  }
+  if (hook) hook(path, flags);
+  const int fd = ForwardingFileSystem::openAt(folder, name, flags, mode);
+  if (fd >= 0) opened(fd, path);
+  return fd;
+}
+
+int FaultFileSystem::statAt(int folder, const std::string& name, struct stat& st) {
+  const int result = ForwardingFileSystem::statAt(folder, name, st);
+  std::lock_guard<std::mutex> guard(mutex_);
+  const std::string path = pathAt(folder, name);
+  for (const auto& [suffix, size] : reportedSizes_) {
+    if (result == 0 && matches(path, suffix)) st.st_size = static_cast<off_t>(size);
+  }
+  return result;
+}
+
+long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entries) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (std::optional<int> err = faultFor(listFaults_, pathOf(folder))) return -*err;
+  }
+  return ForwardingFileSystem::readEntries(folder, entries);
+}
+
+int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::string path = pathAt(folder, name);
+    if (std::optional<int> err = faultFor(mkdirFaults_, path)) return -*err;
+    record("mkdir " + path);
+  }
+  return ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
+}
+
+int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    record("remove " + pathAt(folder, name));
+  }
+  return ForwardingFileSystem::removeAt(folder, name, isFolder);
 }
 
 int FaultFileSystem::close(int fd) noexcept {

@@ -1,0 +1,94 @@
+#include "archive/trailing_hasher.h"
+
+#include <optional>
+
+#include "archive/sha256.h"
+
+namespace quillop {
+
+TrailingHasher::TrailingHasher(const std::vector<DirectoryWriter::Member>& members)
+    : members_(members) {
+  for (Slot& slot : slots_) slot.bytes = std::make_unique<unsigned char[]>(kSlotBytes);
+  thread_ = std::thread([this] { work(); });
+}
+
+TrailingHasher::~TrailingHasher() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+unsigned char* TrailingHasher::room() {
+  Slot* slot = &slots_[posted_ % kSlots];
+  if (slot->used + kChunkSize > kSlotBytes) {
+    post();
+    slot = &slots_[posted_ % kSlots];
+  }
+  return slot->bytes.get() + slot->used;
+}
+
+void TrailingHasher::add(std::size_t count) {
+  Slot& slot = slots_[posted_ % kSlots];
+  slot.parts.push_back(Part{slot.used, count, 0, false});
+  slot.used += count;
+}
+
+void TrailingHasher::endFile(std::size_t member) {
+  slots_[posted_ % kSlots].parts.push_back(Part{0, 0, member, true});
+}
+
+void TrailingHasher::post() {
+  if (slots_[posted_ % kSlots].parts.empty()) return;
+  std::unique_lock lock(mutex_);
+  ++posted_;
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return posted_ - hashed_ < kSlots; });
+  // The hashing thread is done with this slot: it may be filled again.
+  Slot& next = slots_[posted_ % kSlots];
+  next.used = 0;
+  next.parts.clear();
+}
+
+bool TrailingHasher::changed() {
+  post();
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return hashed_ == posted_; });
+  if (error_) std::rethrow_exception(error_);
+  return differed_;
+}
+
+void TrailingHasher::work() {
+  std::optional<Sha256> hasher;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || hashed_ < posted_; });
+    if (stopping_) return;
+    const Slot& slot = slots_[hashed_ % kSlots];
+    lock.unlock();
+    bool differed = false;
+    try {
+      if (!error_) {
+        for (const Part& part : slot.parts) {
+          if (!hasher) hasher.emplace();
+          if (!part.end) {
+            hasher->update(slot.bytes.get() + part.offset, part.count);
+            continue;
+          }
+          differed = differed || hasher->hexDigest() != members_[part.member].sha256;
+          hasher.reset();
+        }
+      }
+    } catch (...) {
+      error_ = std::current_exception();  // read by the owner only after hashed_ catches up
+    }
+    lock.lock();
+    differed_ = differed_ || differed;
+    ++hashed_;
+    changed_.notify_all();
+  }
+}
+
+}  // namespace quillop

@@ -1,0 +1,79 @@
+// Hashes, on a thread of its own, the chunks that the copy pass has just read and written, so
+// that hashing overlaps reading and writing. The copy pass reads each chunk into `room()`,
+// writes it to the archive, hands it over with `add`, and marks the end of every file with
+// `endFile`; the thread hashes the chunks in that order and compares each file's digest with
+// the one the walk recorded for its member.
+//
+// Chunks travel in slots of kSlotBytes; small files share a slot, so the hand-over costs one
+// wake-up per slot, not per file. Memory: kSlots slots (2 MiB), whatever is copied. The copy
+// pass waits in `room()` while every slot is still being hashed.
+//
+// Every member function runs on the one thread that owns the hasher. The destructor stops the
+// thread and joins it.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "archive/directory_writer.h"
+
+namespace quillop {
+
+class TrailingHasher {
+ public:
+  static constexpr std::size_t kSlots = 4;
+  static constexpr std::size_t kSlotBytes = 2 * kChunkSize;
+
+  // `members`: the index, whose digests the files are compared with; it must outlive the hasher.
+  explicit TrailingHasher(const std::vector<DirectoryWriter::Member>& members);
+  ~TrailingHasher();
+  TrailingHasher(const TrailingHasher&) = delete;
+  TrailingHasher& operator=(const TrailingHasher&) = delete;
+
+  // Room for kChunkSize bytes, to read the next chunk into.
+  unsigned char* room();
+  // The first `count` bytes at the last `room()` are the next bytes of the current file.
+  void add(std::size_t count);
+  // The current file ended: its digest is compared with that of `members[member]`.
+  void endFile(std::size_t member);
+  // Waits until everything handed over is hashed. True when some ended file's digest differed
+  // from its member's. Rethrows an error of the hashing itself.
+  bool changed();
+
+ private:
+  struct Part {
+    std::size_t offset;
+    std::size_t count;
+    std::size_t member;  // with count 0 and end: the member whose file ends here
+    bool end;
+  };
+  struct Slot {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t used = 0;
+    std::vector<Part> parts;
+  };
+
+  // Hands the slot being filled over and waits until the next one is free.
+  void post();
+  void work();
+
+  const std::vector<DirectoryWriter::Member>& members_;
+  std::array<Slot, kSlots> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Under mutex_: slots handed over and slots hashed since the start; slot n is slots_[n % kSlots].
+  std::size_t posted_ = 0;
+  std::size_t hashed_ = 0;
+  bool differed_ = false;
+  bool stopping_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;  // last: started once everything else exists
+};
+
+}  // namespace quillop
