@@ -3,11 +3,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
+#include <vector>
 
 #include "archive/archive_format.h"
 #include "archive/archive_reader.h"
 #include "archive/directory_writer.h"
+#include "archive/folder_chain.h"
 #include "archive_test_support.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
@@ -97,6 +101,61 @@ TEST_F(CopyPassTest, SubfolderSwappedForALinkOutsideIsCaught) {
   expectCopyFailure("Sorgente spostata fuori dalla cartella.");
 }
 
+// A folder or file at every level swapped between the passes for a link to its twin outside, for
+// a copy, or with the twin itself (RENAME_EXCHANGE). The twin holds the same bytes, so only the
+// device and inode checks can tell; for the shared folder itself it holds others, so reading it
+// would fail. The chain is deeper than the descriptors kept open, so folders are reopened too.
+TEST_F(CopyPassTest, SwapsAtEveryLevelNeverReachTheTwinOutside) {
+  std::vector<std::string> folders{"d0"};
+  while (folders.size() < archive::FolderChain::kMaxOpen + 2) {
+    folders.push_back(folders.back() + "/d" + std::to_string(folders.size()));
+  }
+  const auto plant = [&](const std::string& root, const std::string& bytes) {
+    makeFolder(root + "/" + folders.back());
+    writeFile(root + "/first", bytes);
+    for (const std::string& folder : folders) writeFile(root + "/" + folder + "/f", bytes);
+  };
+  const std::string moved = "Sorgente spostata fuori dalla cartella.",
+                    changed = "Cartella cambiata durante la preparazione. Riprova.";
+  // Path, then the outcome of the link, the copy and the exchange ("" for a complete archive).
+  const std::vector<std::array<std::string, 4>> rows = {
+      {"", "", "", ""},
+      {folders[0], moved, moved, moved},
+      {folders[20], moved, moved, moved},
+      {folders.back(), moved, moved, moved},
+      {"first", "Sorgente non leggibile.", changed, changed},
+      {folders[0] + "/f", "Sorgente non leggibile.", changed, changed},
+      {folders.back() + "/f", "Sorgente non leggibile.", changed, changed}};
+  const std::string twins = dir / "outside", away = dir / "away";
+  for (const auto& row : rows) {
+    for (int how = 1; how <= 3; ++how) {
+      SCOPED_TRACE(row[0] + " " + std::to_string(how));
+      for (const std::string& path : {shared(), twins, away, target()}) {
+        removeTree(FileSystem::posix(), path);
+      }
+      plant(shared(), "same");
+      plant(twins, row[0].empty() ? "else" : "same");
+      const std::string inside = shared() + (row[0].empty() ? "" : "/" + row[0]);
+      const std::string twin = twins + (row[0].empty() ? "" : "/" + row[0]);
+      betweenPasses([&] {
+        if (how == 3) {
+          ASSERT_EQ(::renameat2(AT_FDCWD, inside.c_str(), AT_FDCWD, twin.c_str(), RENAME_EXCHANGE),
+                    0);
+          return;
+        }
+        ASSERT_EQ(std::rename(inside.c_str(), away.c_str()), 0);
+        how == 1 ? makeLink(twin, inside) : (void)run("cp -R '" + away + "' '" + inside + "'");
+      });
+      if (row[how].empty()) {
+        DirectoryWriter::write(shared(), target(), kNever, fs);
+        ArchiveReader::open(target()).verify();
+      } else {
+        expectCopyFailure(row[how]);
+      }
+    }
+  }
+}
+
 TEST_F(CopyPassTest, EntriesAddedAfterTheWalkAreNotArchived) {
   betweenPasses([&] { writeFile(shared() + "/sub/late", "late"); });
   DirectoryWriter::write(shared(), target(), kNever, fs);
@@ -108,7 +167,8 @@ TEST_F(CopyPassTest, EntriesAddedAfterTheWalkAreNotArchived) {
 TEST_F(CopyPassTest, CancellationDuringTheCopyPassLeavesThePartialArchive) {
   bool cancelled = false;
   betweenPasses([&] { cancelled = true; });
-  EXPECT_FAILURE(DirectoryWriter::write(shared(), target(), [&] { return cancelled; }, fs),
+  EXPECT_FAILURE(DirectoryWriter::write(
+                     shared(), target(), [&] { return cancelled; }, fs),
                  "Preparazione annullata.");
   EXPECT_TRUE(exists(target()));
 }

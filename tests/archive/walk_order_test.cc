@@ -1,16 +1,22 @@
 // The walk hashes files on worker threads: the failure reported must still be the one of the
 // earliest failing entry in walk order, and a cancellation must stop the workers. Run under
 // TSan with the label "threads".
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <map>
 #include <thread>
 
 #include "archive/directory_writer.h"
 #include "archive_test_support.h"
+#include "platform/url.h"
+#include "store/share_store.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
@@ -104,6 +110,52 @@ TEST_F(WalkOrderTest, CancellationWhileWorkersHashStopsEverything) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(polls.load(), seen);
   }
+}
+
+// The attack of a user who owns the shared folder: a swapper thread flips a subfolder, and the
+// shared folder itself, between the real folder and a link to a folder outside
+// (renameat2 RENAME_EXCHANGE), while real shares of the folder run. Whatever the timing, no
+// byte and no name from outside reaches an archive, and unpublished batches go away.
+TEST(SwapRaceTest, ALinkSwappedInNeverLeaksTheFolderOutside) {
+  TempDir dir;
+  const std::string shared = dir / "shared", inbox = dir / "inbox";
+  makeFolder(shared + "/sub");
+  makeFolder(dir / "outside/sub");
+  writeFile(shared + "/sub/file", "inside");
+  writeFile(dir / "outside/sub/file", "SECRET");
+  writeFile(dir / "outside/secret", "SECRET");
+  makeLink(dir / "outside", dir / "root-link");
+  makeLink(dir / "outside/sub", dir / "sub-link");
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    // Each exchange is undone before the other pair is touched, so the outside stays outside.
+    for (int i = 0; !stop; ++i) {
+      const std::string a = i % 4 < 2 ? shared + "/sub" : shared,
+                        b = dir / (i % 4 < 2 ? "sub-link" : "root-link");
+      ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+    }
+  });
+  std::map<std::string, int> outcomes;
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+    ShareStore store(inbox);
+    try {
+      store.append(Url::fromPath(shared), "shared", std::nullopt, kNever);
+      const std::string archive =
+          readFile(store.batchFolder() + "/" + store.entries()[0].id + ".bin");
+      EXPECT_EQ(archive.find("SECRET"), std::string::npos);
+      EXPECT_EQ(archive.find("secret"), std::string::npos);
+      ++outcomes["packed"];
+    } catch (const Error& error) {
+      ++outcomes[error.isFailure() ? error.message()
+                                   : "system error " + std::to_string(error.code())];
+    }
+  }
+  stop = true;
+  swapper.join();
+  for (const auto& [outcome, count] : outcomes) std::cout << count << " x " << outcome << "\n";
+  EXPECT_GT(outcomes["packed"], 0);
+  EXPECT_TRUE(listFolder(inbox).empty());
 }
 
 }  // namespace
