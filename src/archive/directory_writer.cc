@@ -13,6 +13,7 @@
 #include "archive/folder_chain.h"
 #include "archive/folder_walk.h"
 #include "archive/trailing_hasher.h"
+#include "archive/write_behind.h"
 #include "platform/path.h"
 
 namespace quillop {
@@ -27,9 +28,10 @@ Error changed() {
 // and the file checked to be the one the walk saw; the chain of open folders is kept from one
 // member to the next, which in index order mostly share their folders. The file's digest is
 // checked by `hasher` a few chunks behind the copy; whatever fails later, a file before it that
-// changed is reported first, as if each file were checked before the next was opened.
+// changed is reported first, as if each file were checked before the next was opened. The
+// archive's write-back to storage starts behind the copy too.
 void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
-                 FileHandle& archive, const Cancelled& cancelled) {
+                 std::size_t headerBytes, FileHandle& archive, const Cancelled& cancelled) {
   const std::vector<DirectoryWriter::Member>& members = manifest.entries;
   std::unordered_map<std::string_view, Identity> folders;
   for (std::size_t i = 0; i < members.size(); ++i) {
@@ -37,6 +39,8 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
   }
   FolderChain chain(walked.root);
   TrailingHasher hasher(members);
+  WriteBehind writeBehind(archive);
+  std::uint64_t written = headerBytes;
   try {
     for (std::size_t i = 0; i < members.size(); ++i) {
       const DirectoryWriter::Member& member = members[i];
@@ -64,6 +68,7 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
           [&](const unsigned char* bytes, std::size_t n) {
             archive.writeAll(bytes, n);
             hasher.add(n);
+            writeBehind.written(written += n);
           });
       hasher.endFile(i);
       if (count != member.size) throw changed();
@@ -116,7 +121,7 @@ std::uint64_t DirectoryWriter::write(const std::string& source, const std::strin
   const std::string head = header(static_cast<std::uint32_t>(index.size()));
   archive.writeAll(head.data(), head.size());
   archive.writeAll(index.data(), index.size());
-  copyMembers(walked, manifest, archive, cancelled);
+  copyMembers(walked, manifest, head.size() + index.size(), archive, cancelled);
   archive.sync();
   archive.close();
   return length;

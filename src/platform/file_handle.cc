@@ -59,6 +59,10 @@ void FileHandle::sync() {
   if (result < 0) fail(result);
 }
 
+void FileHandle::startWriteBack(std::uint64_t offset, std::uint64_t count) noexcept {
+  fs_->startWriteBack(fd_, offset, count);
+}
+
 struct stat FileHandle::status() {
   struct stat st {};
   int result = fs_->fstat(fd_, st);

@@ -1,7 +1,7 @@
 // A move-only owner of one open descriptor, reached through a `FileSystem` so that every call on
 // it can be faulted in tests. The destructor closes the descriptor and never throws; `close()`
 // does the same earlier. Errors of the descriptor calls are thrown as `Error` naming the path
-// the handle was opened with. One thread at a time.
+// the handle was opened with. One thread at a time, but for startWriteBack.
 //
 // A handle on a folder also reaches what lies beneath it, one entry name at a time and never
 // through a link (the `...At` calls of FileSystem); handles opened that way carry the path
@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,10 @@ class FileHandle {
   void countWritesInto(CopyProgress* progress) { progress_ = progress; }
   // fsync(2).
   void sync();
+  // Starts writing the range back to storage, so that a later sync() waits less. Errors are
+  // ignored: sync() reports them. The one call that another thread may make while the owner
+  // reads or writes.
+  void startWriteBack(std::uint64_t offset, std::uint64_t count) noexcept;
   struct stat status();
   void setStatusFlags(int flags);
   // On a folder: opens `name` beneath it without following any link ("." is the folder itself).

@@ -57,6 +57,9 @@ class FileSystem {
   virtual int sync(int fd) = 0;
   // flock(2) with `operation` (LOCK_SH or LOCK_EX, LOCK_NB added for a try): 0, or -errno.
   virtual int lock(int fd, int operation) = 0;
+  // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range back to storage
+  // without waiting for it. A hint: durability still needs `sync`.
+  virtual int startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) = 0;
 
   // Opens `name` beneath the open folder `folder` without following any link (openat2 with
   // RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it, else openat with O_NOFOLLOW;
@@ -110,6 +113,9 @@ class ForwardingFileSystem : public FileSystem {
   long copyRange(int in, int out, size_t n) override { return target_.copyRange(in, out, n); }
   int sync(int fd) override { return target_.sync(fd); }
   int lock(int fd, int operation) override { return target_.lock(fd, operation); }
+  int startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) override {
+    return target_.startWriteBack(fd, offset, count);
+  }
   int openAt(int d, const std::string& n, int f, mode_t m) override {
     return target_.openAt(d, n, f, m);
   }

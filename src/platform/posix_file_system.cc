@@ -72,6 +72,13 @@ class PosixFileSystem final : public FileSystem {
     return static_cast<int>(retryOnInterrupt([&] { return ::flock(fd, operation); }));
   }
 
+  int startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) override {
+    return ::sync_file_range(fd, static_cast<off64_t>(offset), static_cast<off64_t>(count),
+                             SYNC_FILE_RANGE_WRITE) == 0
+               ? 0
+               : -errno;
+  }
+
   int openAt(int folder, const std::string& name, int flags, mode_t mode) override {
     if (!isEntryName(name, true)) return -EINVAL;
     flags |= O_NOFOLLOW | O_CLOEXEC;
