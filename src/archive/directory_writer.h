@@ -5,10 +5,10 @@
 // "\/"), then the bytes of every regular-file member in index order. Members are sorted by the
 // unsigned bytes of their UTF-8 paths.
 //
-// Every operation runs on the calling thread, except that `write` hashes files of its walk on
-// worker threads (joined before it returns), so its `cancelled` must be thread-safe. Failures
-// are thrown as `Error`: the system's failure value with the messages named below, or the
-// platform's error unchanged.
+// Every operation runs on the calling thread, except that `write` hashes files on worker
+// threads and starts the archive's write-back on another (all joined before it returns), so its
+// `cancelled` must be thread-safe. Failures are thrown as `Error`: the system's failure value
+// with the messages named below, or the platform's error unchanged.
 // `fs` is the file system every call goes through (tests pass a fault-injecting one).
 //
 // The records' JSON encoding and strict decoding are in archive/archive_index.h; the other side of
@@ -67,7 +67,9 @@ class DirectoryWriter {
   static Error failure(std::string message);
 
   // Packs the folder `source` into a new archive at `target` (created exclusively, mode 0600,
-  // flushed to storage) and returns its length. Nothing is written before the walk, the index,
+  // flushed to storage) and returns its length. The folder is opened once; everything below it
+  // is reached through descriptors and never through a link, and the copy pass takes only the
+  // files and folders (device and inode) that the walk saw. Nothing is written before the walk, the index,
   // the size limit and the free-space check have passed; after creation a failure leaves the
   // partial archive in place. `progress`, when given, hears of the walk, of the archive's length
   // once the archive is created, and of every byte written into it.

@@ -1,11 +1,13 @@
+#include "store/share_store.h"
+
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <regex>
 #include <set>
 
-#include "store/share_store.h"
 #include "support/expect_error.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
@@ -123,8 +125,13 @@ TEST(ShareStoreDestruction, RemovesAnUnpublishedBatchWithItsFilesSilently) {
     testing::writeFile(folder + "/data.bin", "x");
     testing::makeFolder(folder + "/nested/deeper");
     testing::writeFile(folder + "/nested/deeper/file", "y");
+    // Links out of the batch folder are removed themselves, never followed.
+    testing::makeFolder(temp / "outside/inner");
+    ASSERT_EQ(::symlink((temp / "outside").c_str(), (folder + "/nested/out").c_str()), 0);
+    ASSERT_EQ(::symlink((temp / "outside/inner").c_str(), (folder + "/in").c_str()), 0);
   }
   EXPECT_FALSE(testing::exists(folder));
+  EXPECT_TRUE(testing::exists(temp / "outside/inner"));
   {
     ShareStore store(inbox);
     FileSystem::posix().remove(store.batchFolder());  // someone else removed it first
