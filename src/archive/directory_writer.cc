@@ -60,8 +60,7 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
         chain.enter(std::string(path.substr(at, slash - at)), folders.at(path.substr(0, slash)));
       }
       Identity identity;
-      FileHandle source =
-          openMember(chain.current(), std::string(path.substr(at)), identity);
+      FileHandle source = openMember(chain.current(), std::string(path.substr(at)), identity);
       if (identity != walked.identities[i]) throw changed();
       const std::uint64_t count = readChunks(
           source, cancelled, [&] { return hasher.room(); },

@@ -69,10 +69,10 @@ class DirectoryWriter {
   // Packs the folder `source` into a new archive at `target` (created exclusively, mode 0600,
   // flushed to storage) and returns its length. The folder is opened once; everything below it
   // is reached through descriptors and never through a link, and the copy pass takes only the
-  // files and folders (device and inode) that the walk saw. Nothing is written before the walk, the index,
-  // the size limit and the free-space check have passed; after creation a failure leaves the
-  // partial archive in place. `progress`, when given, hears of the walk, of the archive's length
-  // once the archive is created, and of every byte written into it.
+  // files and folders (device and inode) that the walk saw. Nothing is written before the walk,
+  // the index, the size limit and the free-space check have passed; after creation a failure
+  // leaves the partial archive in place. `progress`, when given, hears of the walk, of the
+  // archive's length once the archive is created, and of every byte written into it.
   static std::uint64_t write(const std::string& source, const std::string& target,
                              const Cancelled& cancelled, FileSystem& fs = FileSystem::posix(),
                              CopyProgress* progress = nullptr);

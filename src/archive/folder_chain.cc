@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+
 namespace quillop {
 namespace {
 
@@ -13,8 +15,10 @@ FileHandle FolderChain::open(const FileHandle& parent, const std::string& name,
                              bool checked) const {
   try {
     return parent.openAt(name, O_RDONLY | O_DIRECTORY);
-  } catch (const Error&) {
+  } catch (const Error& error) {
     if (!checked) throw;
+    // The kernel saw the folder leave the shared folder while it was being opened.
+    if (error.isPosix(EXDEV)) throw moved();
   }
   bool link = false;
   try {

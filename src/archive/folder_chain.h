@@ -7,6 +7,9 @@
 // folder whose descriptor was closed is reopened from the nearest open one above it, each step
 // checked against the identity it had, when it is needed again.
 //
+// One folder:  enter() --> open -- kMaxOpen deeper ones open --> closed -- current() needs it
+//               --> open again (same identity, or a failure);  leave() --> gone
+//
 // One thread at a time. The shared folder's handle is borrowed and must outlive the chain.
 #pragma once
 

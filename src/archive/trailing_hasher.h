@@ -8,6 +8,9 @@
 // wake-up per slot, not per file. Memory: kSlots slots (2 MiB), whatever is copied. The copy
 // pass waits in `room()` while every slot is still being hashed.
 //
+// One slot:  free -- room(), add(), endFile() --> filling -- full, or changed() --> handed over
+//            -- the thread hashes it --> free
+//
 // Every member function runs on the one thread that owns the hasher. The destructor stops the
 // thread and joins it.
 #pragma once

@@ -107,7 +107,7 @@ TEST_F(CopyPassTest, SubfolderSwappedForALinkOutsideIsCaught) {
 // would fail. The chain is deeper than the descriptors kept open, so folders are reopened too.
 TEST_F(CopyPassTest, SwapsAtEveryLevelNeverReachTheTwinOutside) {
   std::vector<std::string> folders{"d0"};
-  while (folders.size() < archive::FolderChain::kMaxOpen + 2) {
+  while (folders.size() < FolderChain::kMaxOpen + 2) {
     folders.push_back(folders.back() + "/d" + std::to_string(folders.size()));
   }
   const auto plant = [&](const std::string& root, const std::string& bytes) {
