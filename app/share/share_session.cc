@@ -30,21 +30,19 @@ ShareSession::~ShareSession() {
   request_->setEndObserver({});
 }
 
-void ShareSession::post() {
-  mainQueue_->async([weak = std::weak_ptr<ShareSession*>(self_)] {
+void ShareSession::postCheck(const std::shared_ptr<MainQueue>& mainQueue,
+                             std::weak_ptr<ShareSession*> weak) {
+  mainQueue->async([weak = std::move(weak)] {
     if (const auto self = weak.lock()) (*self)->check();
   });
 }
 
+void ShareSession::post() { postCheck(mainQueue_, self_); }
+
 std::shared_ptr<View> ShareSession::load() {
   // The idle observer runs on whichever thread let go of the last job.
-  std::shared_ptr<MainQueue> mainQueue = mainQueue_;
-  std::weak_ptr<ShareSession*> weak = self_;
-  controller_->setIdleObserver([mainQueue, weak] {
-    mainQueue->async([weak] {
-      if (const auto self = weak.lock()) (*self)->check();
-    });
-  });
+  controller_->setIdleObserver(
+      [mainQueue = mainQueue_, weak = std::weak_ptr(self_)] { postCheck(mainQueue, weak); });
   // The controller ends the request on the main thread, from "Annulla" or after the opening.
   request_->setEndObserver([this] {
     if (request_->outcome() == ShareRequest::Outcome::cancelled) {

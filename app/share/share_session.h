@@ -65,7 +65,10 @@ class ShareSession {
   int exitStatus() const { return exitStatus_; }
 
  private:
-  // Queues `check` on the main queue; harmless after the session is gone.
+  // Queues `check` on the main queue; harmless after the session is gone. The static form
+  // takes no session pointer, so any thread may call it.
+  static void postCheck(const std::shared_ptr<MainQueue>& mainQueue,
+                        std::weak_ptr<ShareSession*> weak);
   void post();
   void check();
   void abandon();
