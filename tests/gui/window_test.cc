@@ -64,13 +64,19 @@ class Gate {
   }
   void wait() {
     std::unique_lock<std::mutex> guard(lock_);
+    ++waiting_;
     opened_.wait(guard, [this] { return open_; });
+  }
+  bool held() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return waiting_ > 0;
   }
 
  private:
   std::mutex lock_;
   std::condition_variable opened_;
   bool open_ = false;
+  int waiting_ = 0;
 };
 
 class GatedAttachment final : public ItemProvider {
@@ -290,6 +296,7 @@ TEST_F(GuiShareTest, AShareThatDoesNotStopIsAbandonedWithoutItsBatch) {
           std::make_shared<GatedAttachment>(attachment(file("b.txt")), gate)},
          std::make_shared<SucceedingWorkspace>());
     ASSERT_TRUE(waitUntil([&] { return shows("Preparati 1 di 2 file\u2026"); }));
+    ASSERT_TRUE(waitUntil([&] { return gate->held(); }));  // else the intake stops by itself
     EXPECT_EQ(batches().size(), 1u);
     QTest::keyClick(&button(), Qt::Key_Escape);
     if (insist) raise(SIGTERM);
