@@ -63,7 +63,7 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
       FileHandle source = openMember(chain.current(), std::string(path.substr(at)), identity);
       if (identity != walked.identities[i]) throw changed();
       const std::uint64_t count = readChunks(
-          source, cancelled, [&] { return hasher.room(); },
+          source, cancelled, kPackedFileLimit, 0, [&] { return hasher.room(); },
           [&](const unsigned char* bytes, std::size_t n) {
             archive.writeAll(bytes, n);
             hasher.add(n);

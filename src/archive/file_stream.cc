@@ -75,7 +75,7 @@ FileHandle openMember(const FileHandle& folder, const std::string& name, Identit
 DirectoryWriter::StreamResult streamOpen(FileHandle source, FileHandle* output,
                                          const Cancelled& cancelled) {
   Sha256 hasher;
-  const std::uint64_t total = readChunks(source, cancelled, chunkBuffer,
+  const std::uint64_t total = readChunks(source, cancelled, kPackedFileLimit, 0, chunkBuffer,
                                          [&](const unsigned char* bytes, std::size_t count) {
                                            hasher.update(bytes, count);
                                            if (output != nullptr) output->writeAll(bytes, count);

@@ -1,6 +1,6 @@
 // The parts of DirectoryWriter::open and ::stream that the folder walk and the copy pass share:
 // opening a member beneath an open folder, the identity that the copy pass compares with the
-// walk's, and the chunk loop.
+// walk's, and the packing limit of a file read.
 #pragma once
 
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "archive/directory_writer.h"
+#include "archive/read_chunks.h"
 #include "platform/error.h"
 
 namespace quillop {
@@ -22,29 +23,12 @@ struct Identity {
 
 inline Identity identityOf(const struct stat& st) { return Identity{st.st_dev, st.st_ino}; }
 
+// No file read while packing a folder may pass 50 GB.
+inline constexpr ByteLimit kPackedFileLimit{kMaxBytes, "Cartella oltre 50 GB."};
+
 // Opens the entry `name` of `folder` as DirectoryWriter::open opens a path, with its failures,
 // except that no link is followed anywhere. Stores the file's identity in `identity`.
 FileHandle openMember(const FileHandle& folder, const std::string& name, Identity& identity);
-
-// The loop of DirectoryWriter::stream. Polls `cancelled` before the first read and after every
-// chunk; each chunk is read into `buffer()` (room for kChunkSize bytes) and handed to
-// `chunk(bytes, count)` unless it takes the total past kMaxBytes ("Cartella oltre 50 GB.").
-// Returns the byte count. Read errors pass unchanged.
-template <typename Buffer, typename Chunk>
-std::uint64_t readChunks(FileHandle& source, const Cancelled& cancelled, Buffer buffer,
-                         Chunk chunk) {
-  throwIfCancelled(cancelled);
-  std::uint64_t total = 0;
-  for (;;) {
-    unsigned char* into = buffer();
-    const std::size_t count = source.read(into, kChunkSize);
-    if (count == 0) return total;
-    total += count;
-    if (total > kMaxBytes) throw failure("Cartella oltre 50 GB.");
-    chunk(into, count);
-    throwIfCancelled(cancelled);
-  }
-}
 
 // DirectoryWriter::stream on a source already opened by `open` or `openMember`.
 DirectoryWriter::StreamResult streamOpen(FileHandle source, FileHandle* output,

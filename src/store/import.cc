@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "archive/directory_writer.h"
+#include "archive/read_chunks.h"
 #include "platform/file_handle.h"
 #include "platform/identifiers.h"
 #include "store/share_store.h"
@@ -86,42 +87,37 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
   } closeInOrder{input, output};
 
   throwIfCancelled(cancelled);
+  const Error changed = failure("Il file è cambiato durante la copia.");
   std::uint64_t count = 0;
-  bool useCopyRange = true;
-  std::unique_ptr<char[]> buffer;
-  // A write that makes no progress and reports no error is "Scrittura interrotta.".
-  const Error stalled = failure("Scrittura interrotta.");
-  for (;;) {
-    size_t moved = 0;
-    // Near the limit a chunk must be seen before it is written, so the buffered path takes over.
-    if (useCopyRange && maxBytes - count >= kChunkSize) {
-      const long result = fs_.copyRange(
-          input.descriptor(), output.descriptor(),
-          static_cast<size_t>(std::min<std::uint64_t>(kChunkSize, expected - count + 1)));
-      if (result >= 0) {
-        moved = static_cast<size_t>(result);
-        if (moved == 0) break;
-        count += moved;
-        if (count > expected) throw failure("Il file è cambiato durante la copia.");
-      } else if (copyRangeUnsupported(result)) {
-        // The file offsets moved with what was copied, so the buffered path resumes exactly.
-        useCopyRange = false;
-        continue;
-      } else {
-        throw systemError(static_cast<int>(-result), source);
-      }
-    } else {
-      if (!buffer) buffer = std::make_unique<char[]>(kChunkSize);
-      moved = input.read(buffer.get(), kChunkSize);
-      if (moved == 0) break;
-      count += moved;
-      if (count > maxBytes) throw failure("Il limite è 50 GB per file.");
-      if (count > expected) throw failure("Il file è cambiato durante la copia.");
-      output.writeAll(buffer.get(), moved, &stalled);
+  // Near the limit a chunk must be seen before it is written, so the buffered loop takes over.
+  while (maxBytes - count >= kChunkSize) {
+    const long result = fs_.copyRange(
+        input.descriptor(), output.descriptor(),
+        static_cast<size_t>(std::min<std::uint64_t>(kChunkSize, expected - count + 1)));
+    if (result == 0) {
+      output.sync();
+      return count;
     }
-    if (progress != nullptr) progress->advance(moved);
+    if (result < 0) {
+      if (copyRangeUnsupported(result)) break;
+      throw systemError(static_cast<int>(-result), source);
+    }
+    count += static_cast<std::uint64_t>(result);
+    if (count > expected) throw changed;
+    if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(result));
     throwIfCancelled(cancelled);
   }
+  // The file offsets moved with what was copied, so the buffered loop resumes exactly.
+  auto buffer = std::make_unique<unsigned char[]>(kChunkSize);
+  // A write that makes no progress and reports no error is "Scrittura interrotta.".
+  const Error stalled = failure("Scrittura interrotta.");
+  count = readChunks(input, cancelled, ByteLimit{maxBytes, "Il limite è 50 GB per file."}, count,
+                     [&] { return buffer.get(); },
+                     [&](const unsigned char* bytes, std::size_t moved) {
+                       if ((count += moved) > expected) throw changed;
+                       output.writeAll(bytes, moved, &stalled);
+                       if (progress != nullptr) progress->advance(moved);
+                     });
   output.sync();
   return count;
 }
