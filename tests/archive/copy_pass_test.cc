@@ -174,7 +174,7 @@ TEST_F(CopyPassTest, CancellationDuringTheCopyPassLeavesThePartialArchive) {
 }
 
 TEST_F(CopyPassTest, ArchiveWriteErrorsPassUnchanged) {
-  fs.failWrite("out.bin", ENOSPC);
+  fs.inject({Op::write, "out.bin", ENOSPC});
   const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
   EXPECT_TRUE(error.isPosix(ENOSPC)) << error.message();
   EXPECT_TRUE(exists(target()));

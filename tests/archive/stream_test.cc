@@ -112,13 +112,13 @@ TEST(StreamTest, ReadAndWriteErrorsPassUnchangedAndTheSourceIsClosed) {
   TempDir dir;
   writeFile(dir / "src", patternBytes(2 * kChunkSize));
   FaultFileSystem fs;
-  fs.failRead("src", EIO, 1);
+  fs.inject({Op::read, "src", EIO, 2});
   Error error = thrownError([&] { DirectoryWriter::stream(dir / "src", nullptr, kNever, fs); });
   EXPECT_TRUE(error.isPosix(EIO)) << error.message();
   EXPECT_EQ(count(fs.log(), "close " + dir / "src"), 1);
 
   FaultFileSystem full;
-  full.failWrite("out", ENOSPC);
+  full.inject({Op::write, "out", ENOSPC});
   FileHandle output = FileHandle::open(full, dir / "out", O_WRONLY | O_CREAT, 0600);
   error = thrownError([&] { DirectoryWriter::stream(dir / "src", &output, kNever, full); });
   EXPECT_TRUE(error.isPosix(ENOSPC)) << error.message();

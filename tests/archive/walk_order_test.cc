@@ -65,7 +65,7 @@ TEST_F(WalkOrderTest, ReadErrorOfAnEarlierFileBeatsALaterNameFailure) {
   fs.onRead("/a", [](const std::string&) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   });
-  fs.failRead("/a", EIO, 1);
+  fs.inject({Op::read, "/a", EIO, 2});
   const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
   EXPECT_TRUE(error.isPosix(EIO)) << error.message();
   EXPECT_FALSE(exists(target()));
@@ -73,12 +73,12 @@ TEST_F(WalkOrderTest, ReadErrorOfAnEarlierFileBeatsALaterNameFailure) {
 
 TEST_F(WalkOrderTest, EarliestOfSeveralFailingFilesWinsAndLaterEntriesAreNotOpened) {
   writeFiles(40);
-  fs.failRead("/a30", EIO);
-  fs.failOpen("/a31", EACCES);  // would be "Sorgente non leggibile."
+  fs.inject({Op::read, "/a30", EIO});
+  fs.inject({Op::open, "/a31", EACCES});  // would be "Sorgente non leggibile."
   fs.onRead("/a05", [](const std::string&) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   });
-  fs.failRead("/a05", ENXIO, 1);
+  fs.inject({Op::read, "/a05", ENXIO, 2});
   writeFile(shared() + "/b:", "x");
   writeFile(shared() + "/c", "never read");
   const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });

@@ -171,7 +171,7 @@ TEST_F(WalkTest, FreeSpaceMustExceedTheArchiveAndTheMargin) {
   EXPECT_EQ(DirectoryWriter::write(shared(), target(), kNever, fs), length);
 
   FaultFileSystem failing;
-  failing.failFreeSpace(EIO);
+  failing.inject({Op::freeSpace, "", EIO});
   const Error error =
       thrownError([&] { DirectoryWriter::write(shared(), dir / "other", kNever, failing); });
   EXPECT_TRUE(error.isPosix(EIO)) << error.message();
@@ -180,7 +180,7 @@ TEST_F(WalkTest, FreeSpaceMustExceedTheArchiveAndTheMargin) {
 TEST_F(WalkTest, ListingErrorsPassUnchanged) {
   makeFolder(shared() + "/sub");
   FaultFileSystem fs;
-  fs.failList("/sub", EACCES);
+  fs.inject({Op::list, "/sub", EACCES});
   const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
   EXPECT_TRUE(error.isPosix(EACCES)) << error.message();
   EXPECT_FALSE(exists(target()));
@@ -222,7 +222,7 @@ TEST_F(WalkTest, ArchiveIsCreatedExclusivelyPrivateAndFlushedBeforeClosing) {
 TEST_F(WalkTest, FlushErrorPassesUnchangedAndLeavesThePartialArchive) {
   writeFile(shared() + "/f", "data");
   FaultFileSystem fs;
-  fs.failSync("out.bin", EIO);
+  fs.inject({Op::sync, "out.bin", EIO});
   const Error error = thrownError([&] { DirectoryWriter::write(shared(), target(), kNever, fs); });
   EXPECT_TRUE(error.isPosix(EIO)) << error.message();
   EXPECT_TRUE(exists(target()));

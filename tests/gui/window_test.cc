@@ -210,7 +210,7 @@ TEST_F(GuiShareTest, TheBarFillsByBytesDuringALargeCopy) {
   fs.virtualContent("grande.iso", size, false);
   fs.discardWrites(".bin");
   fs.setFreeSpace(2 * size);
-  fs.failCopyRange(EXDEV);  // chunks through read(), where the hook sits
+  fs.inject({Op::copyRange, "", EXDEV});  // chunks through read(), where the hook sits
   Gate quarter, half;
   std::atomic<std::uint64_t> reads{0};
   fs.onRead("grande.iso", [&](const std::string&) {

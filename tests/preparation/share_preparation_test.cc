@@ -14,6 +14,7 @@ namespace quillop {
 namespace {
 
 using State = SharePreparation::State;
+using testing::Op;
 using testing::TempDir;
 
 class Preparation : public ::testing::Test {
@@ -77,7 +78,7 @@ TEST_F(Preparation, PublishAfterCancelLeavesTheStoreOpen) {
 TEST_F(Preparation, FailedPublicationStaysCopyingUntilCancelled) {
   testing::FaultFileSystem fs;
   auto store = readyStore(fs);
-  fs.failRename("manifest.json", EIO);
+  fs.inject({Op::rename, "manifest.json", EIO});
   preparation.begin();
   EXPECT_POSIX_ERROR(preparation.publish(*store), EIO);
   EXPECT_EQ(preparation.state(), State::copying);

@@ -206,7 +206,7 @@ TEST(ShareControllerTest, OneAndAHundredAttachmentsArePublished) {
 TEST(ShareControllerTest, AnnullaDuringTheSecondOfThreeCopiesRemovesTheBatch) {
   ShareHarness share;
   const std::string second = share.file("due.txt", std::string(600000, 'd'));  // 3 chunks
-  share.fs.failCopyRange(EXDEV);  // chunks through read(), where the hook sits
+  share.fs.inject({Op::copyRange, "", EXDEV});  // chunks through read(), where the hook sits
   std::promise<void> reading, pressed;
   bool hooked = false;
   share.fs.onRead("due.txt", [&](const std::string&) {

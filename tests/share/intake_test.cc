@@ -149,7 +149,7 @@ TEST(ShareIntakeTest, ContextAndPublicationFailuresRemoveTheBatch) {
   for (const std::string name : {"context.json", "manifest.json"}) {
     SCOPED_TRACE(name);
     ShareHarness share;
-    share.fs.failRename(name, EIO);
+    share.fs.inject({Op::rename, name, EIO});
     share.share({share.file("a.txt")});
     ASSERT_EQ(share.statuses.size(), 2u);
     EXPECT_EQ(share.statuses[0], "Preparati 1 di 1 file\u2026");

@@ -18,6 +18,7 @@ namespace quillop {
 namespace {
 
 using testing::FaultFileSystem;
+using testing::Op;
 using testing::listFolder;
 using testing::readFile;
 using testing::TempDir;
@@ -53,7 +54,7 @@ class Import : public ::testing::Test {
 TEST_F(Import, CopiesAreByteIdenticalAroundChunkBoundariesOnBothPaths) {
   const size_t sizes[] = {0, 1, 262'143, 262'144, 262'145, 3 * 262'144 + 17};
   for (bool buffered : {false, true}) {
-    if (buffered) fs.failCopyRange(EXDEV);
+    if (buffered) fs.inject({Op::copyRange, "", EXDEV});
     for (size_t size : sizes) {
       const std::string contents = randomBytes(size, static_cast<unsigned>(size));
       CopyProgress progress;
@@ -171,14 +172,14 @@ TEST_F(Import, FreeSpaceMustExceedSizePlusMargin) {
   store.append(a, "a", std::nullopt);
   EXPECT_EQ(store.entries().size(), 1u);
   FaultFileSystem failing;
-  failing.failFreeSpace(EIO);
+  failing.inject({Op::freeSpace, "", EIO});
   ShareStore other(temp / "inbox", failing);
   EXPECT_POSIX_ERROR(other.append(a, "a", std::nullopt), EIO);
 }
 
 TEST_F(Import, OpeningFailuresOfSourceAndTarget) {
   const Url a = file("a", "x");
-  fs.failOpen("/a", EACCES);
+  fs.inject({Op::open, "/a", EACCES});
   EXPECT_FAILURE(store.append(a, "a", std::nullopt), "Sorgente non leggibile.");
   FaultFileSystem swapping;
   swapping.onOpen([&](const std::string& path, int) {
@@ -190,7 +191,7 @@ TEST_F(Import, OpeningFailuresOfSourceAndTarget) {
   ShareStore other(temp / "inbox", swapping);
   EXPECT_FAILURE(other.append(file("b", "x"), "b", std::nullopt), "File speciale non supportato.");
   FaultFileSystem noTarget;
-  noTarget.failOpen(".bin", EACCES);
+  noTarget.inject({Op::open, ".bin", EACCES});
   ShareStore third(temp / "inbox", noTarget);
   EXPECT_FAILURE(third.append(file("c", "x"), "c", std::nullopt), "File non leggibile.");
   EXPECT_TRUE(store.entries().empty() && other.entries().empty() && third.entries().empty());
@@ -198,18 +199,18 @@ TEST_F(Import, OpeningFailuresOfSourceAndTarget) {
 
 TEST_F(Import, ReadAndWriteFailures) {
   const Url a = file("a", randomBytes(600'000, 3));
-  fs.failRead("/a", EIO, 1);
+  fs.inject({Op::read, "/a", EIO, 2});
   EXPECT_POSIX_ERROR(store.append(a, "a", std::nullopt), EIO);
   FaultFileSystem full;
-  full.failWrite(".bin", ENOSPC);
+  full.inject({Op::write, ".bin", ENOSPC});
   ShareStore second(temp / "inbox", full);
   EXPECT_POSIX_ERROR(second.append(a, "a", std::nullopt), ENOSPC);
   FaultFileSystem stuck;
-  stuck.failWrite(".bin", 0);  // write(2) returning 0
+  stuck.inject({Op::write, ".bin", 0});  // write(2) returning 0
   ShareStore third(temp / "inbox", stuck);
   EXPECT_FAILURE(third.append(a, "a", std::nullopt), "Scrittura interrotta.");
   FaultFileSystem noSync;
-  noSync.failSync(".bin", EIO);
+  noSync.inject({Op::sync, ".bin", EIO});
   ShareStore fourth(temp / "inbox", noSync);
   EXPECT_POSIX_ERROR(fourth.append(a, "a", std::nullopt), EIO);
   for (ShareStore* s : {&store, &second, &third, &fourth}) {

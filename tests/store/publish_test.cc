@@ -13,6 +13,7 @@ namespace quillop {
 namespace {
 
 using testing::FaultFileSystem;
+using testing::Op;
 using testing::listFolder;
 using testing::readFile;
 using testing::TempDir;
@@ -107,9 +108,9 @@ TEST_F(Publication, FailedWritesLeaveTheStoreOpenAndNoTemporaryFiles) {
     {
       ShareStore store(inbox, fs);
       store.append(source("a", "1"), "a", std::nullopt);
-      if (fault == 0) fs.failRename(".json", EIO);
-      if (fault == 1) fs.failSync(".tmp", EIO);
-      if (fault == 2) fs.failWrite(".tmp", ENOSPC);
+      if (fault == 0) fs.inject({Op::rename, ".json", EIO});
+      if (fault == 1) fs.inject({Op::sync, ".tmp", EIO});
+      if (fault == 2) fs.inject({Op::write, ".tmp", ENOSPC});
       EXPECT_POSIX_ERROR(store.publish(), fault == 2 ? ENOSPC : EIO);
       EXPECT_FALSE(store.finished());
       folder = store.batchFolder();

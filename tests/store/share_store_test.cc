@@ -16,6 +16,7 @@ namespace quillop {
 namespace {
 
 using testing::FaultFileSystem;
+using testing::Op;
 using testing::listFolder;
 using testing::TempDir;
 
@@ -62,14 +63,14 @@ TEST(ShareStoreConstruction, PlatformErrorsPassUnchangedAndLeaveNoBatchFolder) {
   const std::string inbox = temp / "inbox";
   {
     FaultFileSystem fs;
-    fs.failMakeDirectory("/inbox", EACCES);
+    fs.inject({Op::makeDirectory, "/inbox", EACCES});
     EXPECT_POSIX_ERROR(ShareStore store(inbox, fs), EACCES);
     EXPECT_FALSE(testing::exists(inbox));
   }
   testing::makeFolder(inbox);
   {
     FaultFileSystem fs;
-    fs.failList("/inbox", EIO);
+    fs.inject({Op::list, "/inbox", EIO});
     EXPECT_POSIX_ERROR(ShareStore store(inbox, fs), EIO);
   }
   {
@@ -85,7 +86,7 @@ TEST(ShareStoreConstruction, PlatformErrorsPassUnchangedAndLeaveNoBatchFolder) {
   }
   {
     FaultFileSystem fs;
-    fs.failSetAttribute(EIO);
+    fs.inject({Op::setAttribute, "", EIO});
     EXPECT_POSIX_ERROR(ShareStore store(inbox, fs), EIO);
   }
   EXPECT_TRUE(listFolder(inbox).empty());
@@ -96,7 +97,7 @@ TEST(ShareStoreConstruction, BackupExclusionIsSetOnTheInboxOrSkippedWhereUnsuppo
   const std::string inbox = temp / "inbox";
   {
     FaultFileSystem fs;
-    fs.failSetAttribute(ENOTSUP);
+    fs.inject({Op::setAttribute, "", ENOTSUP});
     ShareStore store(inbox, fs);  // a file system without user attributes: nothing to do
     EXPECT_TRUE(testing::exists(store.batchFolder()));
   }

@@ -7,18 +7,65 @@
 #include "platform/error.h"
 
 namespace quillop::testing {
+namespace {
+
+const char* nameOf(Op op) {
+  static const char* const names[] = {"any",   "open",   "stat",          "read",    "write",
+                                      "copyRange", "sync", "lock",        "list",    "makeDirectory",
+                                      "setMode", "rename", "remove",      "freeSpace", "resolve",
+                                      "setAttribute", "writeBack"};
+  return names[static_cast<int>(op)];
+}
+
+}  // namespace
 
 bool FaultFileSystem::matches(const std::string& path, const std::string& suffix) {
   return path.size() >= suffix.size() &&
          path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::optional<int> FaultFileSystem::faultFor(const std::vector<Fault>& faults,
-                                             const std::string& path) const {
-  for (const Fault& fault : faults) {
-    if (matches(path, fault.suffix)) return fault.err;
+std::optional<int> FaultFileSystem::check(Op op, const std::string& path) {
+  ++calls_;
+  std::optional<int> err;
+  for (Rule& rule : rules_) {
+    const Fault& fault = rule.fault;
+    if ((fault.op != Op::any && fault.op != op) || !matches(path, fault.suffix)) continue;
+    ++rule.seen;
+    if (!err && (rule.seen == fault.nth || (!fault.once && rule.seen > fault.nth))) {
+      err = fault.err;
+      fired_.push_back(std::string(nameOf(op)) + " " + path);
+    }
   }
-  return std::nullopt;
+  return err;
+}
+
+std::optional<int> FaultFileSystem::checked(Op op, const std::string& path) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return check(op, path);
+}
+
+std::optional<int> FaultFileSystem::checked(Op op, int fd) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return check(op, pathOf(fd));
+}
+
+void FaultFileSystem::throwIfFaulted(Op op, const std::string& path) {
+  if (const std::optional<int> err = checked(op, path)) throw systemError(*err, path);
+}
+
+void FaultFileSystem::inject(Fault fault) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  rules_.push_back(Rule{std::move(fault)});
+}
+
+int FaultFileSystem::calls() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return calls_;
+}
+
+std::vector<std::string> FaultFileSystem::fired() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return fired_;
 }
 
 std::string FaultFileSystem::pathOf(int fd) const {
@@ -26,7 +73,9 @@ std::string FaultFileSystem::pathOf(int fd) const {
   return it == paths_.end() ? std::string() : it->second;
 }
 
-void FaultFileSystem::record(std::string line) { log_.push_back(std::move(line)); }
+std::string FaultFileSystem::pathAt(int folder, const std::string& name) const {
+  return name == "." ? pathOf(folder) : pathOf(folder) + "/" + name;
+}
 
 std::vector<std::string> FaultFileSystem::log() const {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -38,42 +87,13 @@ void FaultFileSystem::clearLog() {
   log_.clear();
 }
 
-#define QUILLOP_SETTER(name, list)                          \
-  void FaultFileSystem::name(std::string suffix, int err) { \
-    std::lock_guard<std::mutex> guard(mutex_);              \
-    list.push_back({std::move(suffix), err});               \
-  }
-QUILLOP_SETTER(failOpen, openFaults_)
-QUILLOP_SETTER(failWrite, writeFaults_)
-QUILLOP_SETTER(failSync, syncFaults_)
-QUILLOP_SETTER(failRename, renameFaults_)
-QUILLOP_SETTER(failMakeDirectory, mkdirFaults_)
-QUILLOP_SETTER(failList, listFaults_)
-#undef QUILLOP_SETTER
-
-void FaultFileSystem::failRead(std::string suffix, int err, int afterCalls) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  readFaults_.push_back({std::move(suffix), err, afterCalls});
-}
 void FaultFileSystem::shortWrites(std::string suffix, size_t most) {
   std::lock_guard<std::mutex> guard(mutex_);
   shortWrites_.emplace_back(std::move(suffix), most);
 }
-void FaultFileSystem::failSetAttribute(int err) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  attributeFault_ = err;
-}
-void FaultFileSystem::failCopyRange(int err) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  copyRangeFault_ = err;
-}
 void FaultFileSystem::setFreeSpace(std::optional<std::uint64_t> bytes) {
   std::lock_guard<std::mutex> guard(mutex_);
   freeSpace_ = bytes;
-}
-void FaultFileSystem::failFreeSpace(int err) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  freeSpaceFault_ = err;
 }
 void FaultFileSystem::reportSize(std::string suffix, std::uint64_t size) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -97,17 +117,19 @@ void FaultFileSystem::onRead(std::string suffix, std::function<void(const std::s
   readHook_ = std::move(hook);
 }
 
-std::string FaultFileSystem::pathAt(int folder, const std::string& name) const {
-  return name == "." ? pathOf(folder) : pathOf(folder) + "/" + name;
-}
-
 void FaultFileSystem::opened(int fd, const std::string& path) {
   std::lock_guard<std::mutex> guard(mutex_);
   paths_[fd] = path;
   for (const auto& [suffix, length, zeroFill] : virtualFiles_) {
     if (matches(path, suffix)) virtuals_[fd] = Virtual{length, zeroFill};
   }
-  record("open " + path);
+  log_.push_back("open " + path);
+}
+
+void FaultFileSystem::sized(const std::string& path, struct stat& st) const {
+  for (const auto& [suffix, size] : reportedSizes_) {
+    if (matches(path, suffix)) st.st_size = static_cast<off_t>(size);
+  }
 }
 
 int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
@@ -115,10 +137,10 @@ int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     hook = openHook_;
-    if (std::optional<int> err = faultFor(openFaults_, path)) throw systemError(*err, path);
+    if (const std::optional<int> err = check(Op::open, path)) throw systemError(*err, path);
   }
   if (hook) hook(path, flags);
-  int fd = ForwardingFileSystem::open(path, flags, mode);
+  const int fd = ForwardingFileSystem::open(path, flags, mode);
   opened(fd, path);
   return fd;
 }
@@ -130,7 +152,7 @@ int FaultFileSystem::openAt(int folder, const std::string& name, int flags, mode
     std::lock_guard<std::mutex> guard(mutex_);
     path = pathAt(folder, name);
     hook = openHook_;
-    if (std::optional<int> err = faultFor(openFaults_, path)) return -*err;
+    if (const std::optional<int> err = check(Op::open, path)) return -*err;
   }
   if (hook) hook(path, flags);
   const int fd = ForwardingFileSystem::openAt(folder, name, flags, mode);
@@ -138,46 +160,10 @@ int FaultFileSystem::openAt(int folder, const std::string& name, int flags, mode
   return fd;
 }
 
-int FaultFileSystem::statAt(int folder, const std::string& name, struct stat& st) {
-  const int result = ForwardingFileSystem::statAt(folder, name, st);
-  std::lock_guard<std::mutex> guard(mutex_);
-  const std::string path = pathAt(folder, name);
-  for (const auto& [suffix, size] : reportedSizes_) {
-    if (result == 0 && matches(path, suffix)) st.st_size = static_cast<off_t>(size);
-  }
-  return result;
-}
-
-long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entries) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (std::optional<int> err = faultFor(listFaults_, pathOf(folder))) return -*err;
-  }
-  return ForwardingFileSystem::readEntries(folder, entries);
-}
-
-int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const std::string path = pathAt(folder, name);
-    if (std::optional<int> err = faultFor(mkdirFaults_, path)) return -*err;
-    record("mkdir " + path);
-  }
-  return ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
-}
-
-int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    record("remove " + pathAt(folder, name));
-  }
-  return ForwardingFileSystem::removeAt(folder, name, isFolder);
-}
-
 int FaultFileSystem::close(int fd) noexcept {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    record("close " + pathOf(fd));
+    log_.push_back("close " + pathOf(fd));
     paths_.erase(fd);
     virtuals_.erase(fd);
   }
@@ -185,17 +171,41 @@ int FaultFileSystem::close(int fd) noexcept {
 }
 
 int FaultFileSystem::fstat(int fd, struct stat& st) {
-  int result = ForwardingFileSystem::fstat(fd, st);
+  std::string path;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    path = pathOf(fd);
+    if (const std::optional<int> err = check(Op::stat, path)) return -*err;
+  }
+  const int result = ForwardingFileSystem::fstat(fd, st);
   if (result != 0) return result;
   std::lock_guard<std::mutex> guard(mutex_);
-  const std::string path = pathOf(fd);
-  for (const auto& [suffix, size] : reportedSizes_) {
-    if (matches(path, suffix)) st.st_size = static_cast<off_t>(size);
-  }
+  sized(path, st);
   if (auto it = virtuals_.find(fd); it != virtuals_.end()) {
     st.st_size = static_cast<off_t>(it->second.length);
   }
   return 0;
+}
+
+int FaultFileSystem::statAt(int folder, const std::string& name, struct stat& st) {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    path = pathAt(folder, name);
+    if (const std::optional<int> err = check(Op::stat, path)) return -*err;
+  }
+  const int result = ForwardingFileSystem::statAt(folder, name, st);
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (result == 0) sized(path, st);
+  return result;
+}
+
+struct stat FaultFileSystem::linkStatus(const std::string& path) {
+  throwIfFaulted(Op::stat, path);
+  struct stat st = ForwardingFileSystem::linkStatus(path);
+  std::lock_guard<std::mutex> guard(mutex_);
+  sized(path, st);
+  return st;
 }
 
 long FaultFileSystem::read(int fd, void* buffer, size_t count) {
@@ -206,16 +216,10 @@ long FaultFileSystem::read(int fd, void* buffer, size_t count) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     path = pathOf(fd);
-    for (ReadFault& fault : readFaults_) {
-      if (matches(path, fault.suffix)) {
-        if (fault.after <= 0) return -fault.err;
-        --fault.after;
-      }
-    }
+    if (const std::optional<int> err = check(Op::read, path)) return -*err;
     if (auto it = virtuals_.find(fd); it != virtuals_.end()) {
       Virtual& file = it->second;
-      const std::uint64_t left = file.length - file.offset;
-      const size_t n = static_cast<size_t>(std::min<std::uint64_t>(left, count));
+      const size_t n = static_cast<size_t>(std::min<std::uint64_t>(file.length - file.offset, count));
       if (file.zeroFill) std::memset(buffer, 0, n);
       file.offset += n;
       result = static_cast<long>(n);
@@ -232,7 +236,7 @@ long FaultFileSystem::write(int fd, const void* buffer, size_t count) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     const std::string path = pathOf(fd);
-    if (std::optional<int> err = faultFor(writeFaults_, path)) return -*err;
+    if (const std::optional<int> err = check(Op::write, path)) return -*err;
     for (const auto& [suffix, most] : shortWrites_) {
       if (matches(path, suffix)) count = std::min(count, most);
     }
@@ -243,23 +247,30 @@ long FaultFileSystem::write(int fd, const void* buffer, size_t count) {
   return ForwardingFileSystem::write(fd, buffer, count);
 }
 
+bool FaultFileSystem::special(const std::string& path, int in) const {
+  // Reads and writes that a test shapes must go through read and write to be shaped.
+  if (in >= 0) {
+    if (virtuals_.count(in) || (readHook_ && matches(path, readHookSuffix_))) return true;
+  } else {
+    for (const auto& [suffix, most] : shortWrites_) {
+      if (matches(path, suffix)) return true;
+    }
+    for (const std::string& suffix : discardedWrites_) {
+      if (matches(path, suffix)) return true;
+    }
+  }
+  const Op op = in >= 0 ? Op::read : Op::write;
+  return std::any_of(rules_.begin(), rules_.end(), [&](const Rule& rule) {
+    return rule.fault.op == op && matches(path, rule.fault.suffix);
+  });
+}
+
 long FaultFileSystem::copyRange(int in, int out, size_t count) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (copyRangeFault_) return -*copyRangeFault_;
-    // Faulted or virtual files must go through read/write so that the faults apply.
     const std::string from = pathOf(in), to = pathOf(out);
-    if (virtuals_.count(in) || faultFor(writeFaults_, to)) return -EXDEV;
-    for (const auto& fault : readFaults_) {
-      if (matches(from, fault.suffix)) return -EXDEV;
-    }
-    for (const auto& [suffix, most] : shortWrites_) {
-      if (matches(to, suffix)) return -EXDEV;
-    }
-    if (readHook_ && matches(from, readHookSuffix_)) return -EXDEV;
-    for (const std::string& suffix : discardedWrites_) {
-      if (matches(to, suffix)) return -EXDEV;
-    }
+    if (special(from, in) || special(to, -1)) return -EXDEV;
+    if (const std::optional<int> err = check(Op::copyRange, to)) return -*err;
   }
   return ForwardingFileSystem::copyRange(in, out, count);
 }
@@ -268,70 +279,101 @@ int FaultFileSystem::sync(int fd) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     const std::string path = pathOf(fd);
-    if (std::optional<int> err = faultFor(syncFaults_, path)) return -*err;
-    record("sync " + path);
+    if (const std::optional<int> err = check(Op::sync, path)) return -*err;
+    log_.push_back("sync " + path);
   }
   return ForwardingFileSystem::sync(fd);
 }
 
-struct stat FaultFileSystem::linkStatus(const std::string& path) {
-  struct stat st = ForwardingFileSystem::linkStatus(path);
-  std::lock_guard<std::mutex> guard(mutex_);
-  for (const auto& [suffix, size] : reportedSizes_) {
-    if (matches(path, suffix)) st.st_size = static_cast<off_t>(size);
+int FaultFileSystem::lock(int fd, int operation) {
+  if (const std::optional<int> err = checked(Op::lock, fd)) return -*err;
+  return ForwardingFileSystem::lock(fd, operation);
+}
+
+int FaultFileSystem::startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) {
+  if (const std::optional<int> err = checked(Op::writeBack, fd)) return -*err;
+  return ForwardingFileSystem::startWriteBack(fd, offset, count);
+}
+
+long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entries) {
+  if (const std::optional<int> err = checked(Op::list, folder)) return -*err;
+  return ForwardingFileSystem::readEntries(folder, entries);
+}
+
+std::vector<std::string> FaultFileSystem::list(const std::string& path) {
+  throwIfFaulted(Op::list, path);
+  return ForwardingFileSystem::list(path);
+}
+
+int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::string path = pathAt(folder, name);
+    if (const std::optional<int> err = check(Op::makeDirectory, path)) return -*err;
+    log_.push_back("mkdir " + path);
   }
-  return st;
+  return ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
 }
 
 void FaultFileSystem::makeDirectory(const std::string& path, mode_t mode) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (std::optional<int> err = faultFor(mkdirFaults_, path)) throw systemError(*err, path);
-    record("mkdir " + path);
+    if (const std::optional<int> err = check(Op::makeDirectory, path)) throw systemError(*err, path);
+    log_.push_back("mkdir " + path);
   }
   ForwardingFileSystem::makeDirectory(path, mode);
 }
 
-std::vector<std::string> FaultFileSystem::list(const std::string& path) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (std::optional<int> err = faultFor(listFaults_, path)) throw systemError(*err, path);
-  }
-  return ForwardingFileSystem::list(path);
+void FaultFileSystem::setMode(const std::string& path, mode_t mode) {
+  throwIfFaulted(Op::setMode, path);
+  ForwardingFileSystem::setMode(path, mode);
 }
 
-void FaultFileSystem::rename(const std::string& from, const std::string& to) {
+int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (std::optional<int> err = faultFor(renameFaults_, to)) throw systemError(*err, to);
-    record("rename " + from + " " + to);
+    const std::string path = pathAt(folder, name);
+    if (const std::optional<int> err = check(Op::remove, path)) return -*err;
+    log_.push_back("remove " + path);
   }
-  ForwardingFileSystem::rename(from, to);
+  return ForwardingFileSystem::removeAt(folder, name, isFolder);
 }
 
 void FaultFileSystem::remove(const std::string& path) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    record("remove " + path);
+    if (const std::optional<int> err = check(Op::remove, path)) throw systemError(*err, path);
+    log_.push_back("remove " + path);
   }
   ForwardingFileSystem::remove(path);
+}
+
+void FaultFileSystem::rename(const std::string& from, const std::string& to) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (const std::optional<int> err = check(Op::rename, to)) throw systemError(*err, to);
+    log_.push_back("rename " + from + " " + to);
+  }
+  ForwardingFileSystem::rename(from, to);
 }
 
 std::optional<std::uint64_t> FaultFileSystem::freeSpace(const std::string& path) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (freeSpaceFault_) throw systemError(*freeSpaceFault_, path);
+    if (const std::optional<int> err = check(Op::freeSpace, path)) throw systemError(*err, path);
     if (freeSpace_) return *freeSpace_;
   }
   return ForwardingFileSystem::freeSpace(path);
 }
 
+std::string FaultFileSystem::resolve(const std::string& path) {
+  throwIfFaulted(Op::resolve, path);
+  return ForwardingFileSystem::resolve(path);
+}
+
 void FaultFileSystem::setAttribute(const std::string& path, const std::string& name,
                                    const std::string& value) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (attributeFault_) throw systemError(*attributeFault_, path);
-  }
+  throwIfFaulted(Op::setAttribute, path);
   ForwardingFileSystem::setAttribute(path, name, value);
 }
 

@@ -1,9 +1,7 @@
-// A file system for tests: forwards to the real one, records the order of the calls that matter
-// for durability, and injects faults on request. Faults match by path suffix, so tests can name
-// "manifest.json" or ".bin" without knowing temporary names. A descriptor-relative call is
-// matched, logged and hooked under "<path of the folder's descriptor>/<name>", so faults, hooks
-// and the log see the same paths whether a file is reached by path or beneath a folder.
-// Thread-safe.
+// A file system for tests: forwards to the real one, logs the calls that matter for durability,
+// and fails calls by one rule: operation, path suffix, errno, which matching call. Paths are
+// matched by suffix, so tests can name "manifest.json" or ".bin" without knowing temporary
+// names; a call beneath an open folder is seen as "<that folder's path>/<name>". Thread-safe.
 #pragma once
 
 #include <functional>
@@ -18,34 +16,43 @@
 
 namespace quillop::testing {
 
+enum class Op {
+  any,  // every operation below
+  open, stat, read, write, copyRange, sync, lock, list, makeDirectory, setMode, rename,
+  remove, freeSpace, resolve, setAttribute, writeBack
+};
+
+// Fails the calls of `op` on paths ending with `suffix` (empty: all) with `err`: the `nth`
+// matching call and, unless `once`, every later one. A rename matches on its destination.
+struct Fault {
+  Op op;
+  std::string suffix;
+  int err;
+  int nth = 1;
+  bool once = false;
+};
+
 class FaultFileSystem : public ForwardingFileSystem {
  public:
-  // Operation log entries: "open <path>", "sync <path>", "rename <from> <to>",
-  // "mkdir <path>", "remove <path>", "close <path>".
+  void inject(Fault fault);
+  // Calls that a Fault{Op::any} could have failed so far: the range of a sweep.
+  int calls() const;
+  // "<op> <path>" of each fault that fired.
+  std::vector<std::string> fired() const;
+
+  // Operation log: "open <path>", "sync <path>", "rename <from> <to>", "mkdir <path>",
+  // "remove <path>", "close <path>".
   std::vector<std::string> log() const;
   void clearLog();
 
-  // Each fault fires for every call on a path ending with `suffix` (empty matches all).
-  void failOpen(std::string suffix, int err);
-  void failWrite(std::string suffix, int err);        // -err from write()
-  void shortWrites(std::string suffix, size_t most);  // write at most `most` bytes a call
-  void failSync(std::string suffix, int err);
-  void failRead(std::string suffix, int err, int afterCalls = 0);
-  void failRename(std::string suffix, int err);  // matched on the destination
-  void failMakeDirectory(std::string suffix, int err);
-  void failList(std::string suffix, int err);
-  void failSetAttribute(int err);
-  void failCopyRange(int err);  // e.g. EXDEV to force the fallback
-  // Replaces the free space answer; nullopt in the optional means "no value".
-  void setFreeSpace(std::optional<std::uint64_t> bytes);
-  void failFreeSpace(int err);
-  // Makes fstat and lstat report this size for paths ending with `suffix` (type kept).
-  void reportSize(std::string suffix, std::uint64_t size);
-  // Serves reads of a file ending with `suffix` from a virtual length (no disk). With
-  // `zeroFill` false the buffer is left as it is, for copies whose bytes nobody looks at.
+  // Not faults but odd files and devices:
+  void shortWrites(std::string suffix, size_t most);  // at most `most` bytes a write
+  void setFreeSpace(std::optional<std::uint64_t> bytes);  // nullopt: "no value"
+  void reportSize(std::string suffix, std::uint64_t size);  // fstat and lstat, type kept
+  // Reads of a file ending with `suffix` come from a virtual length, zeros unless `zeroFill`
+  // is false (the buffer left as it is, for copies nobody looks at).
   void virtualContent(std::string suffix, std::uint64_t length, bool zeroFill = true);
-  // Writes to paths ending with `suffix` succeed without storing anything.
-  void discardWrites(std::string suffix);
+  void discardWrites(std::string suffix);  // writes succeed, nothing stored
   // Runs `hook(path, flags)` before every open, by path or beneath a folder.
   void onOpen(std::function<void(const std::string&, int)> hook);
   // Runs `hook(path)` after every successful read chunk from a file ending with `suffix`.
@@ -58,6 +65,8 @@ class FaultFileSystem : public ForwardingFileSystem {
   long write(int fd, const void* buffer, size_t count) override;
   long copyRange(int in, int out, size_t count) override;
   int sync(int fd) override;
+  int lock(int fd, int operation) override;
+  int startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) override;
   int openAt(int folder, const std::string& name, int flags, mode_t mode) override;
   int statAt(int folder, const std::string& name, struct stat& st) override;
   long readEntries(int folder, std::vector<DirectoryEntry>& entries) override;
@@ -65,49 +74,50 @@ class FaultFileSystem : public ForwardingFileSystem {
   int removeAt(int folder, const std::string& name, bool isFolder) override;
   struct stat linkStatus(const std::string& path) override;
   void makeDirectory(const std::string& path, mode_t mode) override;
+  void setMode(const std::string& path, mode_t mode) override;
   std::vector<std::string> list(const std::string& path) override;
   void rename(const std::string& from, const std::string& to) override;
   void remove(const std::string& path) override;
   std::optional<std::uint64_t> freeSpace(const std::string& path) override;
+  std::string resolve(const std::string& path) override;
   void setAttribute(const std::string& path, const std::string& name,
                     const std::string& value) override;
 
  private:
-  struct Fault {
-    std::string suffix;
-    int err;
+  struct Rule {
+    Fault fault;
+    int seen = 0;
   };
   struct Virtual {
     std::uint64_t length;
     bool zeroFill;
     std::uint64_t offset = 0;
   };
+  // The errno to fail this call with, if any; counts it. Caller holds mutex_.
+  std::optional<int> check(Op op, const std::string& path);
+  // check() under the lock, for calls that report errors by returning -errno.
+  std::optional<int> checked(Op op, const std::string& path);
+  std::optional<int> checked(Op op, int fd);
+  // Throws the error that check() chose.
+  void throwIfFaulted(Op op, const std::string& path);
+  bool special(const std::string& path, int in) const;  // copyRange must fall back for it
   std::string pathOf(int fd) const;
   std::string pathAt(int folder, const std::string& name) const;
-  // The hook and the open fault for `path`; records the descriptor's path once it is open.
-  std::function<void(const std::string&, int)> beforeOpen(const std::string& path);
   void opened(int fd, const std::string& path);
+  void sized(const std::string& path, struct stat& st) const;
   static bool matches(const std::string& path, const std::string& suffix);
-  std::optional<int> faultFor(const std::vector<Fault>& faults, const std::string& path) const;
-  void record(std::string line);
 
   mutable std::mutex mutex_;
+  std::vector<Rule> rules_;
+  int calls_ = 0;
+  std::vector<std::string> fired_;
   std::vector<std::string> log_;
   std::map<int, std::string> paths_;
   std::map<int, Virtual> virtuals_;
-  std::vector<Fault> openFaults_, writeFaults_, syncFaults_, renameFaults_, mkdirFaults_,
-      listFaults_;
-  struct ReadFault {
-    std::string suffix;
-    int err;
-    int after;
-  };
-  std::vector<ReadFault> readFaults_;
   std::vector<std::pair<std::string, size_t>> shortWrites_;
   std::vector<std::pair<std::string, std::uint64_t>> reportedSizes_;
   std::vector<std::tuple<std::string, std::uint64_t, bool>> virtualFiles_;
   std::vector<std::string> discardedWrites_;
-  std::optional<int> attributeFault_, copyRangeFault_, freeSpaceFault_;
   std::optional<std::optional<std::uint64_t>> freeSpace_;
   std::function<void(const std::string&, int)> openHook_;
   std::string readHookSuffix_;
