@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 namespace quillop::testing {
 
-struct Finished {
-  int status = -1;     // exit status, or 128 + the signal that ended it
-  std::string out;     // standard output
-  std::vector<std::string> errLines;  // standard error, line by line
-};
+using Finished = ChildResult;
 
 // Runs `argv` in `directory` with the environment changed by `env`, standard input on
 // /dev/null. `onErrLine` sees every line of standard error as it comes (with the child's pid).

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "child_process.h"
+#include "support/child_process.h"
 #include "desktop_entry.h"
 #include "executable_watch.h"
 #include "share_sample.h"
@@ -36,23 +36,23 @@ class DebPackage : public ::testing::Test {
       deb_ = given;
     } else {
       const ChildResult pack = runChild({QUILLOP_SOURCE_DIR "/scripts/package.sh", *temp_ / "out"},
-                                        environmentWith({{"DESTDIR", std::nullopt}}));
-      ASSERT_EQ(pack.status, 0) << pack.output;
+                                        {.env = {{"DESTDIR", std::nullopt}}, .mergeErr = true});
+      ASSERT_EQ(pack.status, 0) << pack.out;
       for (const auto& item : std::filesystem::directory_iterator(*temp_ / "out")) {
         if (item.path().filename().string().starts_with("movarix-share_")) deb_ = item.path();
       }
-      ASSERT_FALSE(deb_.empty()) << pack.output;
+      ASSERT_FALSE(deb_.empty()) << pack.out;
     }
     root_ = *temp_ / "root";
-    const ChildResult unpack = runChild({"dpkg-deb", "-x", deb_, root_}, environmentWith({}));
-    ASSERT_EQ(unpack.status, 0) << unpack.output;
+    const ChildResult unpack = runChild({"dpkg-deb", "-x", deb_, root_}, {.mergeErr = true});
+    ASSERT_EQ(unpack.status, 0) << unpack.out;
   }
   static void TearDownTestSuite() { delete temp_; }
 
   static std::string field(const std::string& name) {
-    const ChildResult result = runChild({"dpkg-deb", "-f", deb_, name}, environmentWith({}));
-    EXPECT_EQ(result.status, 0) << result.output;
-    return result.output;
+    const ChildResult result = runChild({"dpkg-deb", "-f", deb_, name}, {.mergeErr = true});
+    EXPECT_EQ(result.status, 0) << result.out;
+    return result.out;
   }
 
   static inline TempDir* temp_ = nullptr;
@@ -78,17 +78,17 @@ TEST_F(DebPackage, LintianAndDesktopFileValidateFindNothing) {
        entries + "Thunar/sendto/ex.quillop.mac.share.desktop"},
   };
   for (const std::vector<std::string>& check : checks) {
-    const ChildResult result = runChild(check, environmentWith({}));
-    EXPECT_EQ(result.status, 0) << result.output;
+    const ChildResult result = runChild(check, {.mergeErr = true});
+    EXPECT_EQ(result.status, 0) << result.out;
     // Anything either says is a fault (lintian's notice about running as root has no ": ").
-    EXPECT_EQ(result.output.find(": "), std::string::npos) << result.output;
+    EXPECT_EQ(result.out.find(": "), std::string::npos) << result.out;
   }
 }
 
 TEST_F(DebPackage, HoldsTheBundleTreeAndTheActionsUnderUsr) {
-  const ChildResult listing = runChild({"dpkg-deb", "-c", deb_}, environmentWith({}));
-  ASSERT_EQ(listing.status, 0) << listing.output;
-  std::istringstream lines(listing.output);
+  const ChildResult listing = runChild({"dpkg-deb", "-c", deb_}, {.mergeErr = true});
+  ASSERT_EQ(listing.status, 0) << listing.out;
+  std::istringstream lines(listing.out);
   for (std::string line; std::getline(lines, line);) {
     EXPECT_NE(line.find(" root/root "), std::string::npos) << line;
     EXPECT_TRUE(line.find(" ./usr/") != std::string::npos || line.ends_with(" ./")) << line;
@@ -119,12 +119,12 @@ TEST_F(DebPackage, UnpackedShareExtensionPublishesAndStartsTheUnpackedHost) {
   const std::string parent = makeSample(temp_->path());
   std::vector<std::string> argv{root_ + "/usr/bin/quillop-share", "--terminal", "--"};
   for (const std::string& path : sampleItems(parent)) argv.push_back(path);
-  const std::vector<std::string> environment = environmentWith(
+  const EnvChanges environment(
       {{"XDG_DATA_HOME", dataHome}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
 
   ExecutableWatch hostWatch(root_ + kHost);
-  const ChildResult share = runChild(argv, environment);
-  ASSERT_EQ(share.status, 0) << share.output;
+  const ChildResult share = runChild(argv, {.env = environment, .mergeErr = true});
+  ASSERT_EQ(share.status, 0) << share.out;
   int starts = 0;
   EXPECT_TRUE(hostWatch.waitUntilStartedAndEnded(20s, starts)) << "host starts: " << starts;
   EXPECT_EQ(starts, 1);
@@ -135,13 +135,13 @@ TEST_F(DebPackage, UnpackedShareExtensionPublishesAndStartsTheUnpackedHost) {
   EXPECT_EQ(contextSources(inboxIn(dataHome) + "/" + batches[0].id), sampleItems(parent));
 
   // The unpacked stand-in's own report on that inbox.
-  const ChildResult report = runChild({root_ + kHost}, environment);
-  EXPECT_EQ(report.status, 0) << report.output;
-  const size_t line = report.output.find("Lotto " + batches[0].id + ": ");
-  ASSERT_NE(line, std::string::npos) << report.output;
+  const ChildResult report = runChild({root_ + kHost}, {.env = environment, .mergeErr = true});
+  EXPECT_EQ(report.status, 0) << report.out;
+  const size_t line = report.out.find("Lotto " + batches[0].id + ": ");
+  ASSERT_NE(line, std::string::npos) << report.out;
   EXPECT_TRUE(
-      report.output.substr(line, report.output.find('\n', line) - line).ends_with("verificato"))
-      << report.output;
+      report.out.substr(line, report.out.find('\n', line) - line).ends_with("verificato"))
+      << report.out;
 }
 
 }  // namespace

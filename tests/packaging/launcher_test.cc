@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "child_process.h"
+#include "support/child_process.h"
 #include "desktop_entry.h"
 #include "executable_watch.h"
 #include "share_sample.h"
@@ -32,9 +32,9 @@ class Launchers : public ::testing::Test {
     const ChildResult install = runChild(
         {QUILLOP_CMAKE, "--install", QUILLOP_BUILD_DIR, "--component", "movarix", "--prefix",
          home_ + "/.local"},
-        environmentWith(
-            {{"HOME", home_}, {"XDG_DATA_HOME", std::nullopt}, {"DESTDIR", std::nullopt}}));
-    ASSERT_EQ(install.status, 0) << install.output;
+        {.env = {{"HOME", home_}, {"XDG_DATA_HOME", std::nullopt}, {"DESTDIR", std::nullopt}},
+         .mergeErr = true});
+    ASSERT_EQ(install.status, 0) << install.out;
     parent_ = makeSample(temp_->path());
   }
   static void TearDownTestSuite() { delete temp_; }
@@ -46,13 +46,13 @@ class Launchers : public ::testing::Test {
   }
 
   // Environment of a share: a fresh data folder and no display, so the terminal front end runs.
-  std::vector<std::string> shareEnvironment(
+  EnvChanges shareEnvironment(
       const std::string& dataHome, std::map<std::string, std::optional<std::string>> more = {}) {
     more.insert({{"HOME", home_},
                  {"XDG_DATA_HOME", dataHome},
                  {"DISPLAY", std::nullopt},
                  {"WAYLAND_DISPLAY", std::nullopt}});
-    return environmentWith(more);
+    return more;
   }
 
   // One published, verifying batch in `dataHome` whose context lists the sample's paths, and a
@@ -72,8 +72,9 @@ class Launchers : public ::testing::Test {
     const std::string dataHome = *temp_ / ("data " + std::to_string(++runs_));
     ExecutableWatch hostWatch(host());
     const ChildResult share =
-        runChild(expandExec(exec, sampleItems(parent_), style), shareEnvironment(dataHome));
-    ASSERT_EQ(share.status, 0) << share.output;
+        runChild(expandExec(exec, sampleItems(parent_), style),
+                 {.env = shareEnvironment(dataHome), .mergeErr = true});
+    ASSERT_EQ(share.status, 0) << share.out;
     expectShared(dataHome, hostWatch);
   }
 
@@ -156,10 +157,11 @@ TEST_F(Launchers, NautilusScriptTakesTheSelectedUrisElseItsArguments) {
     ExecutableWatch hostWatch(host());
     const ChildResult share =
         runChild(argv,
-                 shareEnvironment(dataHome, {{"NAUTILUS_SCRIPT_SELECTED_FILE_PATHS", paths},
-                                             {"NAUTILUS_SCRIPT_SELECTED_URIS", uris}}),
-                 parent_);
-    ASSERT_EQ(share.status, 0) << share.output;
+                 {.env = shareEnvironment(dataHome, {{"NAUTILUS_SCRIPT_SELECTED_FILE_PATHS", paths},
+                                                     {"NAUTILUS_SCRIPT_SELECTED_URIS", uris}}),
+                  .directory = parent_,
+                  .mergeErr = true});
+    ASSERT_EQ(share.status, 0) << share.out;
     expectShared(dataHome, hostWatch);
   }
 }
@@ -175,20 +177,20 @@ TEST_F(Launchers, NoEntryBecomesTheApplicationOfAType) {
             "[Desktop Entry]\nType=Application\nName=X\nExec=true %F\n"
             "MimeType=application/octet-stream;inode/directory;\n");
   for (const std::string& folder : {dirs + "/applications", ours}) {
-    const ChildResult index = runChild({"update-desktop-database", folder}, environmentWith({}));
-    ASSERT_EQ(index.status, 0) << index.output;
+    const ChildResult index = runChild({"update-desktop-database", folder}, {.mergeErr = true});
+    ASSERT_EQ(index.status, 0) << index.out;
   }
   EXPECT_EQ(readFile(ours + "/mimeinfo.cache").find("ex.quillop.mac.share"), std::string::npos);
-  const std::vector<std::string> environment = environmentWith({{"HOME", home_},
+  const EnvChanges environment({{"HOME", home_},
                                                                 {"XDG_DATA_HOME", std::nullopt},
                                                                 {"XDG_DATA_DIRS", dirs},
                                                                 {"XDG_CONFIG_HOME", dirs},
                                                                 {"XDG_CONFIG_DIRS", dirs}});
   for (const char* type : {"application/octet-stream", "inode/directory"}) {
-    const ChildResult mime = runChild({"gio", "mime", type}, environment);
-    EXPECT_EQ(mime.status, 0) << mime.output;
-    EXPECT_NE(mime.output.find("estraneo.desktop"), std::string::npos) << mime.output;
-    EXPECT_EQ(mime.output.find("ex.quillop.mac.share"), std::string::npos) << mime.output;
+    const ChildResult mime = runChild({"gio", "mime", type}, {.env = environment, .mergeErr = true});
+    EXPECT_EQ(mime.status, 0) << mime.out;
+    EXPECT_NE(mime.out.find("estraneo.desktop"), std::string::npos) << mime.out;
+    EXPECT_EQ(mime.out.find("ex.quillop.mac.share"), std::string::npos) << mime.out;
   }
 }
 
@@ -204,8 +206,8 @@ TEST_F(Launchers, GioLaunchesTheDesktopEntries) {
     ExecutableWatch hostWatch(host());
     std::vector<std::string> argv{"gio", "launch", prefix() + file};
     for (const std::string& path : sampleItems(parent_)) argv.push_back(path);
-    const ChildResult launch = runChild(argv, shareEnvironment(dataHome));
-    ASSERT_EQ(launch.status, 0) << launch.output;
+    const ChildResult launch = runChild(argv, {.env = shareEnvironment(dataHome), .mergeErr = true});
+    ASSERT_EQ(launch.status, 0) << launch.out;
     expectShared(dataHome, hostWatch);
   }
 }

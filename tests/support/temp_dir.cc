@@ -23,11 +23,30 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  for (const auto& [name, value] : savedEnv_) {
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
   // Tests may leave read-only folders behind; make them writable so that removal succeeds.
   std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null";
   if (std::system(command.c_str()) != 0) {
   }
   removeTree(FileSystem::posix(), path_);
+}
+
+void TempDir::setEnv(const std::string& name, const std::optional<std::string>& value) {
+  if (!savedEnv_.contains(name)) {
+    const char* previous = std::getenv(name.c_str());
+    savedEnv_[name] = previous ? std::optional<std::string>(previous) : std::nullopt;
+  }
+  if (value) {
+    setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name.c_str());
+  }
 }
 
 void writeFile(const std::string& path, const std::string& contents) {

@@ -1,7 +1,9 @@
-// A fresh folder under $TMPDIR (or /tmp) for one test, removed with everything in it on
-// destruction, plus small file helpers for tests.
+// The one temporary environment of a test: a fresh folder under $TMPDIR (or /tmp) and changed
+// environment variables, both undone on destruction. Plus small file helpers.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,12 @@ class TempDir {
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
+  // Sets `name` to `value` (nullopt: removes it) until destruction. Not thread-safe.
+  void setEnv(const std::string& name, const std::optional<std::string>& value);
+
  private:
   std::string path_;
+  std::map<std::string, std::optional<std::string>> savedEnv_;
 };
 
 void writeFile(const std::string& path, const std::string& contents);
