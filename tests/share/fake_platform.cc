@@ -100,12 +100,19 @@ std::optional<std::string> FakeMediaTypes::preferredMediaType(const std::string&
   return found->second;
 }
 
+FakeWorkspace::FakeWorkspace(bool answerAtOnce)
+    : answering_(answerAtOnce ? std::make_unique<WorkerQueue>("workspace") : nullptr) {}
+
 void FakeWorkspace::openApplication(const std::string& bundlePath,
                                     const OpenConfiguration& config, Completion completion) {
   std::lock_guard<std::mutex> guard(lock_);
   paths_.push_back(bundlePath);
   configs_.push_back(config);
-  unanswered_.push_back(std::move(completion));
+  if (answering_) {
+    answering_->async([completion = std::move(completion)] { completion(std::nullopt); });
+  } else {
+    unanswered_.push_back(std::move(completion));
+  }
 }
 
 bool FakeWorkspace::answer(std::optional<Error> error) {

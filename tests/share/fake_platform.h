@@ -8,12 +8,14 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "linux/worker_queue.h"
 #include "share/platform/extension_context.h"
 #include "share/platform/share_platform.h"
 
@@ -110,9 +112,11 @@ class FakeBundle final : public Bundle {
   std::string mainBundlePath() override { return path; }
 };
 
-// Records every opening; the test answers each one, on a thread of its own, with `answer`.
+// Records every opening; the test answers each one, on a thread of its own, with `answer`,
+// or, when made with `answerAtOnce`, every opening is answered with success on a worker thread.
 class FakeWorkspace final : public Workspace {
  public:
+  explicit FakeWorkspace(bool answerAtOnce = false);
   struct Opening {
     std::string bundlePath;
     OpenConfiguration config;
@@ -130,6 +134,7 @@ class FakeWorkspace final : public Workspace {
   std::vector<std::string> paths_;
   std::vector<OpenConfiguration> configs_;
   std::deque<Completion> unanswered_;
+  std::unique_ptr<WorkerQueue> answering_;
 };
 
 // Every fake in one place, and the SharePlatform made of them.
