@@ -15,5 +15,5 @@ ctest --preset asan -j "$jobs"
 
 echo "== TSan: threaded tests"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$jobs"
+cmake --build --preset tsan -j "$jobs" --target threaded_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j "$jobs"
