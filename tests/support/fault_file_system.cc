@@ -39,18 +39,25 @@ std::optional<int> FaultFileSystem::check(Op op, const std::string& path) {
   return err;
 }
 
-std::optional<int> FaultFileSystem::checked(Op op, const std::string& path) {
+std::optional<int> FaultFileSystem::checked(Op op, const std::string& path, const char* logAs) {
   std::lock_guard<std::mutex> guard(mutex_);
-  return check(op, path);
+  const std::optional<int> err = check(op, path);
+  if (!err && logAs != nullptr) log_.push_back(std::string(logAs) + " " + path);
+  return err;
 }
 
-std::optional<int> FaultFileSystem::checked(Op op, int fd) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return check(op, pathOf(fd));
+std::optional<int> FaultFileSystem::checkedAt(Op op, int fd, const std::string& name,
+                                              const char* logAs) {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    path = name.empty() ? pathOf(fd) : pathAt(fd, name);
+  }
+  return checked(op, path, logAs);
 }
 
-void FaultFileSystem::throwIfFaulted(Op op, const std::string& path) {
-  if (const std::optional<int> err = checked(op, path)) throw systemError(*err, path);
+void FaultFileSystem::throwIfFaulted(Op op, const std::string& path, const char* logAs) {
+  if (const std::optional<int> err = checked(op, path, logAs)) throw systemError(*err, path);
 }
 
 void FaultFileSystem::inject(Fault fault) {
@@ -276,27 +283,22 @@ long FaultFileSystem::copyRange(int in, int out, size_t count) {
 }
 
 int FaultFileSystem::sync(int fd) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const std::string path = pathOf(fd);
-    if (const std::optional<int> err = check(Op::sync, path)) return -*err;
-    log_.push_back("sync " + path);
-  }
+  if (const std::optional<int> err = checkedAt(Op::sync, fd, {}, "sync")) return -*err;
   return ForwardingFileSystem::sync(fd);
 }
 
 int FaultFileSystem::lock(int fd, int operation) {
-  if (const std::optional<int> err = checked(Op::lock, fd)) return -*err;
+  if (const std::optional<int> err = checkedAt(Op::lock, fd)) return -*err;
   return ForwardingFileSystem::lock(fd, operation);
 }
 
 int FaultFileSystem::startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) {
-  if (const std::optional<int> err = checked(Op::writeBack, fd)) return -*err;
+  if (const std::optional<int> err = checkedAt(Op::writeBack, fd)) return -*err;
   return ForwardingFileSystem::startWriteBack(fd, offset, count);
 }
 
 long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entries) {
-  if (const std::optional<int> err = checked(Op::list, folder)) return -*err;
+  if (const std::optional<int> err = checkedAt(Op::list, folder)) return -*err;
   return ForwardingFileSystem::readEntries(folder, entries);
 }
 
@@ -306,21 +308,14 @@ std::vector<std::string> FaultFileSystem::list(const std::string& path) {
 }
 
 int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const std::string path = pathAt(folder, name);
-    if (const std::optional<int> err = check(Op::makeDirectory, path)) return -*err;
-    log_.push_back("mkdir " + path);
+  if (const std::optional<int> err = checkedAt(Op::makeDirectory, folder, name, "mkdir")) {
+    return -*err;
   }
   return ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
 }
 
 void FaultFileSystem::makeDirectory(const std::string& path, mode_t mode) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (const std::optional<int> err = check(Op::makeDirectory, path)) throw systemError(*err, path);
-    log_.push_back("mkdir " + path);
-  }
+  throwIfFaulted(Op::makeDirectory, path, "mkdir");
   ForwardingFileSystem::makeDirectory(path, mode);
 }
 
@@ -330,28 +325,19 @@ void FaultFileSystem::setMode(const std::string& path, mode_t mode) {
 }
 
 int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const std::string path = pathAt(folder, name);
-    if (const std::optional<int> err = check(Op::remove, path)) return -*err;
-    log_.push_back("remove " + path);
-  }
+  if (const std::optional<int> err = checkedAt(Op::remove, folder, name, "remove")) return -*err;
   return ForwardingFileSystem::removeAt(folder, name, isFolder);
 }
 
 void FaultFileSystem::remove(const std::string& path) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (const std::optional<int> err = check(Op::remove, path)) throw systemError(*err, path);
-    log_.push_back("remove " + path);
-  }
+  throwIfFaulted(Op::remove, path, "remove");
   ForwardingFileSystem::remove(path);
 }
 
 void FaultFileSystem::rename(const std::string& from, const std::string& to) {
+  if (const std::optional<int> err = checked(Op::rename, to)) throw systemError(*err, to);
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (const std::optional<int> err = check(Op::rename, to)) throw systemError(*err, to);
     log_.push_back("rename " + from + " " + to);
   }
   ForwardingFileSystem::rename(from, to);

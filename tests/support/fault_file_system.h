@@ -95,11 +95,13 @@ class FaultFileSystem : public ForwardingFileSystem {
   };
   // The errno to fail this call with, if any; counts it. Caller holds mutex_.
   std::optional<int> check(Op op, const std::string& path);
-  // check() under the lock, for calls that report errors by returning -errno.
-  std::optional<int> checked(Op op, const std::string& path);
-  std::optional<int> checked(Op op, int fd);
-  // Throws the error that check() chose.
-  void throwIfFaulted(Op op, const std::string& path);
+  // check() under the lock; without a fault, logs "<logAs> <path>" when `logAs` is given.
+  std::optional<int> checked(Op op, const std::string& path, const char* logAs = nullptr);
+  // checked() for the descriptor `fd`, or for the entry `name` beneath it.
+  std::optional<int> checkedAt(Op op, int fd, const std::string& name = {},
+                               const char* logAs = nullptr);
+  // Throws the error that checked() chose.
+  void throwIfFaulted(Op op, const std::string& path, const char* logAs = nullptr);
   bool special(const std::string& path, int in) const;  // copyRange must fall back for it
   std::string pathOf(int fd) const;
   std::string pathAt(int folder, const std::string& name) const;
