@@ -24,8 +24,7 @@ constexpr std::uint64_t kMax = ShareStore::maxBytes;
 // What a terminal is shown of a hostile name: C0, DEL, C1 and ill-formed bytes become "?".
 TEST(Names, PrintableTextSafeNamesAndMediaTypes) {
   EXPECT_EQ(printableText("è\u00a0\x1b[\n\x7f\u0085\u009b\2331\377\303"), "è\u00a0?[?????1??");
-  std::string euro80;  // 80 characters, 240 bytes
-  for (int i = 0; i < 80; ++i) euro80 += "€";
+  const std::string euro80 = std::regex_replace(std::string(80, 'x'), std::regex("x"), "€");
   const std::pair<bool, std::vector<std::string>> rows[] = {
       {true, {std::string(240, 'a'), euro80, " leading", "a.b", "perché è così", "a\u00a0b"}},
       {true, {"COM0", "COM10", "CONNECT.txt", "LPT", "CONSOLE", "nul_1.txt"}},
@@ -76,8 +75,6 @@ TEST(Store, InboxAndBatchFolders) {
   {
     ShareStore last(inbox);
     EXPECT_FAILURE(ShareStore full(inbox), "La coda Condividi è piena. Apri Movarix per gestirla.");
-    EXPECT_EQ(listFolder(inbox).size(), 20u);
-    EXPECT_TRUE(std::regex_match(last.id(), std::regex("[0-9a-f]{32}")));
     EXPECT_EQ(permissions(last.batchFolder()), 0700u);
     std::filesystem::create_directory_symlink(temp / "outside", last.batchFolder() + "/out");
   }
@@ -113,10 +110,10 @@ TEST(Store, EveryFailingCallLeavesAPublishedBatchOrNothing) {
       store->publish();
     } catch (const Error& error) {
       EXPECT_FALSE(exists(folder + "/manifest.json"));
+      for (const std::string& name : listFolder(folder)) EXPECT_NE(name[0], '.') << name;
       return error;
     }
     EXPECT_EQ(progress.snapshot().written, progress.snapshot().expected);
-    EXPECT_FAILURE(store->publish(), "Nessun file preparato.");
     return std::nullopt;
   };
   F clean;
@@ -130,12 +127,17 @@ TEST(Store, EveryFailingCallLeavesAPublishedBatchOrNothing) {
             bytes.substr(0, 300'000) + bytes);
   EXPECT_EQ(readFile(folder + "/context.json"),
             R"({"ticket":"tök\/en","sources":["\/a b","\/perché\/è","\/c"]})");
-  EXPECT_EQ(readFile(folder + "/manifest.json"),
-            R"({"version":1,"id":")" + batch.id + R"(","files":[{"id":")" + id(0) +
-                R"(","name":"a","size":300000,"mime":"text\/plain"},{"id":")" + id(1) +
-                R"(","name":"b","size":600001},{"id":")" + id(2) + R"(","name":"c","size":)" +
-                std::to_string(batch.files[2].entry.size) +
-                R"(,"mime":"application\/x-quillop-directory"}]})");
+  const std::string manifest =
+      R"({"version":1,"id":")" + batch.id + R"(","files":[{"id":")" + id(0) +
+      R"(","name":"a","size":300000,"mime":"text\/plain"},{"id":")" + id(1) +
+      R"(","name":"b","size":600001},{"id":")" + id(2) + R"(","name":"c","size":)" +
+      std::to_string(batch.files[2].entry.size) +
+      R"(,"mime":"application\/x-quillop-directory"}]})";
+  EXPECT_EQ(readFile(folder + "/manifest.json"), manifest);
+  for (const char* v : {":-1", ":3e5", ":300001", ":\"300000\""}) {  // damaged: never verified
+    writeFile(folder + "/manifest.json", std::regex_replace(manifest, std::regex(":300000"), v));
+    EXPECT_TRUE(checkBatch(folder).problem) << v;
+  }
   // Durability is an order no sweep sees: data on storage before it is recorded; each JSON
   // file written to a temporary file, synced, renamed, its folder synced; the inbox last.
   std::string log;
@@ -168,14 +170,12 @@ TEST(Import, LimitsAndFailures) {
   TempDir temp;
   const std::string changed = "Il file è cambiato durante la copia.";
   int stop = 0, polls = 0;
-  const auto resize = [&](off_t size) {
-    return [&, size](const std::string&) { std::filesystem::resize_file(temp / "a", size); };
+  const auto resize = [&](int n) {
+    return [&, n](auto&) { std::filesystem::resize_file(temp / "a", n); };
   };
   const auto huge = [](F& fs, std::uint64_t size, std::uint64_t length) {
-    fs.reportSize("/a", size);
-    fs.virtualContent("/a", length, false);
-    fs.discardWrites(".bin");
-    fs.setFreeSpace(2 * kMax);
+    fs.reportSize("/a", size), fs.virtualContent("/a", length, false);
+    fs.discardWrites(".bin"), fs.setFreeSpace(2 * kMax);
   };
   const auto fail = [](Fault fault) { return [fault](F& fs) { fs.inject(fault); }; };
   // Cancelled at the second poll, while copy_file_range fails from its second call on: an
