@@ -73,9 +73,19 @@ void ShareStore::context(const std::string& ticket, const std::vector<std::strin
 std::string ShareStore::publish() {
   if (finished_ || entries_.empty()) throw failure("Nessun file preparato.");
   const Batch batch{1, id_, entries_};
-  writeFileAtomically(fs_, batchFolder(), "manifest.json", compactJson(batch));
-  // The batch folder's own entry in the inbox must survive a power cut too.
-  syncDirectory(fs_, directory_);
+  try {
+    writeFileAtomically(fs_, batchFolder(), "manifest.json", compactJson(batch));
+    // The batch folder's own entry in the inbox must survive a power cut too.
+    syncDirectory(fs_, directory_);
+  } catch (const Error&) {
+    // A flush failed after the manifest took its name: the batch is not published, and no
+    // manifest may tell the host otherwise.
+    try {
+      fs_.remove(batchFolder() + "/manifest.json");
+    } catch (const Error&) {
+    }
+    throw;
+  }
   finished_ = true;
   return id_;
 }
