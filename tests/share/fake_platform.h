@@ -53,43 +53,19 @@ class ManualQueue final : public MainQueue, public SerialQueue {
   std::shared_ptr<Jobs> jobs_ = std::make_shared<Jobs>();
 };
 
-// The deliveries the fake attachments were asked for, in order.
-class FakeLoader {
- public:
-  void add(ItemProvider::Completion completion, LoadedItem item, std::optional<Error> error) {
-    ++requested_;
-    pending_.async([=] { completion(item, error); });
-  }
-  // Starts delivering the oldest pending load on a new thread, which also releases the
-  // completion; returns that thread, not joinable when no load was pending.
-  std::thread deliverNextAsync() {
-    return pending_.pending() ? std::thread([this] { pending_.runOne(); }) : std::thread();
-  }
-  // Delivers the oldest pending load on a new thread and waits for it; false when none.
-  bool deliverNext() {
-    std::thread thread = deliverNextAsync();
-    return thread.joinable() ? (thread.join(), true) : false;
-  }
-  size_t requested() const { return requested_; }
-
- private:
-  std::atomic<size_t> requested_ = 0;
-  ManualQueue pending_;
-};
-
-class FakeItemProvider final : public ItemProvider {
- public:
-  FakeItemProvider(std::shared_ptr<FakeLoader> loader, bool fileUrl, LoadedItem item,
+// An attachment whose loads wait in `deliveries` until the test delivers them.
+struct FakeItemProvider final : ItemProvider {
+  FakeItemProvider(std::shared_ptr<ManualQueue> deliveries, bool fileUrl, LoadedItem item,
                    std::optional<Error> error = std::nullopt)
-      : loader_(std::move(loader)), fileUrl_(fileUrl), item_(std::move(item)), error_(error) {}
-  bool hasFileUrl() const override { return fileUrl_; }
-  void loadFileUrl(Completion completion) override { loader_->add(completion, item_, error_); }
-
- private:
-  std::shared_ptr<FakeLoader> loader_;
-  bool fileUrl_;
-  LoadedItem item_;
-  std::optional<Error> error_;
+      : deliveries(std::move(deliveries)), fileUrl(fileUrl), item(std::move(item)), error(error) {}
+  bool hasFileUrl() const override { return fileUrl; }
+  void loadFileUrl(Completion done) override {
+    deliveries->async([=, this] { done(item, error); });
+  }
+  const std::shared_ptr<ManualQueue> deliveries;
+  const bool fileUrl;
+  const LoadedItem item;
+  const std::optional<Error> error;
 };
 
 // Counts the grants asked for and given back.
@@ -155,7 +131,7 @@ class FakeWorkspace final : public Workspace {
 struct FakePlatform {
   std::shared_ptr<ManualQueue> main = std::make_shared<ManualQueue>();
   std::shared_ptr<ManualQueue> work = std::make_shared<ManualQueue>();
-  std::shared_ptr<FakeLoader> loader = std::make_shared<FakeLoader>();
+  std::shared_ptr<ManualQueue> deliveries = std::make_shared<ManualQueue>();  // loads asked for
   std::shared_ptr<FakeScope> scope = std::make_shared<FakeScope>();
   std::shared_ptr<FakeMediaTypes> mediaTypes = std::make_shared<FakeMediaTypes>();
   std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();

@@ -30,12 +30,8 @@ class ShareHarness {
   }
   std::shared_ptr<ItemProvider> attachment(bool fileUrl, LoadedItem item,
                                            std::optional<Error> error = std::nullopt) {
-    return std::make_shared<FakeItemProvider>(fakes.loader, fileUrl, std::move(item), error);
+    return std::make_shared<FakeItemProvider>(fakes.deliveries, fileUrl, std::move(item), error);
   }
-  std::shared_ptr<ItemProvider> fileAttachment(const std::string& path) {
-    return attachment(true, Url::fromPath(path));
-  }
-
   // Makes the controller for a request with these input items (one item for `start(Attachments)`),
   // loads its view and records each status-line change, end of the request and idle report.
   void start(std::vector<InputItem> items, bool withContext = true) {
@@ -51,21 +47,22 @@ class ShareHarness {
     });
   }
   void start(Attachments attachments) { start({InputItem{true, std::move(attachments)}}); }
-  // `start`, `viewDidAppear`, and `settle` with `openingError`.
-  void share(Attachments attachments, std::optional<Error> openingError = std::nullopt) {
-    start(std::move(attachments));
-    controller->viewDidAppear();
-    settle(openingError);
-  }
-
   // Runs queued jobs, deliveries and workspace answers (with `openingError`) until nothing moves.
   void settle(std::optional<Error> openingError = std::nullopt) {
     for (bool moved = true; moved;) {
       moved = fakes.main->runAll() > 0;
       moved = fakes.work->runAll() > 0 || moved;
-      moved = fakes.loader->deliverNext() || moved;
+      moved = deliverNext() || moved;
       moved = fakes.workspace->answer(openingError) || moved;
     }
+  }
+
+  // Delivers the oldest load asked for on a thread of its own, which also releases its
+  // completion; false when none was pending.
+  bool deliverNext() {
+    if (!fakes.deliveries->pending()) return false;
+    std::thread([this] { fakes.deliveries->runOne(); }).join();
+    return true;
   }
 
   // The progress bar as `updateProgress` leaves it now.

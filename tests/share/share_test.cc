@@ -23,7 +23,7 @@ const std::string kUserCancel = "cancelled: QuillopShare 2 Preparazione annullat
 TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
   TempDir in;
   writeFile(in / "a.txt", "uno");
-  writeFile(in / "b.jpg", std::string(300000, 'b'));
+  writeFile(in / "b.jpg", "due");
   makeFolder(in / "Cartella/vuota");
   const std::string text = Url::fromPath(in / "a.txt").text();
   const std::vector<LoadedItem> items{Url::fromPath(in / "a.txt"), Url::fromPath(in / "b.jpg"),
@@ -45,7 +45,9 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       if (err) share.fs.inject({Op::any, "", err, n, true});
       Attachments attachments;
       for (const LoadedItem& item : items) attachments.push_back(share.attachment(true, item));
-      share.share(attachments);
+      share.start(attachments);
+      share.controller->viewDidAppear();
+      share.settle();
       calls = err ? calls : share.fs.calls();
       const std::vector<std::string> fired = share.fs.fired();
       ASSERT_EQ(fired.size(), err ? 1u : 0u);
@@ -74,6 +76,7 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       }
       EXPECT_EQ(readFile(share.container() + "/ready.json"), ready);
       EXPECT_EQ(share.fakes.scope->starts, share.fakes.scope->stops);
+      EXPECT_EQ(share.offMain, 0);
       EXPECT_FALSE(share.controller->busy());
       EXPECT_EQ(share.idleCalls, 1);
       share.controller->cancelShare();
@@ -93,14 +96,15 @@ TEST(ShareControllerTest, AnnullaDuringACopyRemovesTheBatch) {
   share.fs.onRead("due.txt", [&, hooked = false](const std::string&) mutable {
     if (!std::exchange(hooked, true)) reading.set_value(), pressed.get_future().wait();
   });
-  share.start(Attachments{share.fileAttachment(share.file("uno.txt")), share.fileAttachment(second),
-                          share.fileAttachment(share.file("tre.txt"))});
+  share.start(Attachments{share.attachment(true, Url::fromPath(share.file("uno.txt"))),
+                          share.attachment(true, Url::fromPath(second)),
+                          share.attachment(true, Url::fromPath(share.file("tre.txt")))});
   share.controller->viewDidAppear();
   share.fakes.work->runAll();
-  share.fakes.loader->deliverNext();
+  share.deliverNext();
   share.fakes.main->runAll();
   share.fakes.work->runAll();
-  std::thread copy = share.fakes.loader->deliverNextAsync();
+  std::thread copy([&] { share.fakes.deliveries->runOne(); });
   reading.get_future().wait();
   EXPECT_EQ(share.progress(), (ProgressIndicator::State{.indeterminate = true, .bytes = 4}));
   share.controller->cancelShare();
@@ -110,7 +114,7 @@ TEST(ShareControllerTest, AnnullaDuringACopyRemovesTheBatch) {
   EXPECT_EQ(share.statuses,
             (std::vector<std::string>{progressLine(1, 3), "Preparazione annullata."}));
   EXPECT_TRUE(share.progress().hidden);
-  EXPECT_EQ(share.fakes.loader->requested(), 2u);
+  EXPECT_EQ(share.fakes.scope->starts, 2);  // no later item was asked for
   EXPECT_TRUE(share.batches().empty());
   EXPECT_EQ(requestState(*share.request), kUserCancel);
 }
@@ -119,36 +123,39 @@ TEST(ShareControllerTest, AnnullaDuringACopyRemovesTheBatch) {
 // published once all its items are in; the request completes once the host has opened. Every
 // grant is refused here: the share goes on, and nothing is given back.
 TEST(ShareIntakeTest, RequestsDeliveriesAndHosts) {
-  ShareHarness probe;  // its attachments, and their loader, are lent to each share below
+  ShareHarness probe;  // its attachments, and their deliveries, are lent to each share below
   const auto item = [&](LoadedItem item, std::optional<Error> error = std::nullopt) {
     return probe.attachment(true, std::move(item), error);
+  };
+  const auto single = [&](LoadedItem item, std::optional<Error> error = std::nullopt) {
+    return std::vector<InputItem>{{true, {probe.attachment(true, std::move(item), error)}}};
+  };
+  const auto lines = [](size_t total) {
+    std::vector<std::string> lines;
+    for (size_t i = 1; i <= total; ++i) lines.push_back(progressLine(i, total));
+    return lines;
   };
   const std::string a = probe.file("città.txt"), missing = probe.temp / "manca.txt";
   const std::string text = Url::fromPath(a).text(), link = probe.temp / "link.txt";
   ASSERT_EQ(symlink(a.c_str(), link.c_str()), 0);
   const Error error("NSItemProviderErrorDomain", -1000, "Impossibile caricare l'elemento.");
-  const Attachments hundred(100, item(Url::fromPath(a))), one{item(Url::fromPath(a))};
-  std::vector<std::string> lines;
-  for (size_t i = 1; i <= 100; ++i) lines.push_back(progressLine(i, 100));
-  const auto single = [&](LoadedItem loaded, std::optional<Error> error = std::nullopt) {
-    return std::vector<InputItem>{{true, {item(std::move(loaded), error)}}};
-  };
+  const Attachments hundred(100, item(Url::fromPath(a)));
+  const std::vector<InputItem> one = single(Url::fromPath(a));
   const std::string none = "File non disponibile.", count = "Seleziona da 1 a 100 file.";
-  const std::string noHost = "Apri Movarix per inviare i file preparati.";
   const std::string appex = "/Contents/PlugIns/QuillopShare.appex";
-  const std::vector<std::string> done{progressLine(1, 1)}, hostless{done[0], noHost};
+  const std::vector<std::string> hostless{progressLine(1, 1),
+                                          "Apri Movarix per inviare i file preparati."};
   struct Row {
     std::vector<InputItem> input;
     std::vector<std::string> statuses;
     std::string setup = "";  // an odd circumstance of the share, if any
   };
   const std::vector<Row> rows{
-      {{{true, {item(text), item(Bytes(text.begin(), text.end())), item(Url::fromPath(a), error)}}},
-       {progressLine(1, 3), progressLine(2, 3), progressLine(3, 3)}},
-      {{{true, hundred}}, lines},
-      {{{true, {one[0], probe.attachment(false, text)}}},
+      {single(Url::fromPath(a), error), lines(1)},
+      {{{true, hundred}}, lines(100)},
+      {{{true, {item(text), probe.attachment(false, text)}}},
        {progressLine(1, 2), "Condividi il file originale dal Finder, non un link."}},
-      {{{true, {one[0], item(Url::fromPath(missing))}}},
+      {{{true, {item(text), item(Url::fromPath(missing))}}},
        {progressLine(1, 2), systemError(ENOENT, missing).message()}},
       {single(Url::fromPath(link)), {"Il file non è regolare o supera 50 GB."}},
       {single(std::monostate{}), {none}},
@@ -159,29 +166,27 @@ TEST(ShareIntakeTest, RequestsDeliveriesAndHosts) {
       {single("file:///etc/hosts%00/a.pdf"), {none}},
       {single("file://altro/etc/hosts"), {none}},
       {single(Bytes{'a', ' ', 'b'}), {none}},
-      {{{true, hundred}, {true, one}}, {count}},
+      {{{true, hundred}, {true, {item(text)}}}, {count}},
       {{}, {count}},
       {{{true, {}}, {true, {}}}, {count}},
-      {{{true, one}, {false, one}}, {count}},
-      {{{true, one}}, {count}, "no context"},
-      {{{true, one}}, {}, "annulla"},
-      {{{true, one}}, done, "19 in the inbox"},
-      {{{true, one}}, {"La coda Condividi è piena. Apri Movarix per gestirla."}, "20 in the inbox"},
-      {{{true, one}},
+      {{one[0], {false, one[0].attachments}}, {count}},
+      {one, {count}, "no context"},
+      {one, {}, "annulla"},
+      {one, lines(1), "19 in the inbox"},
+      {one, {"La coda Condividi è piena. Apri Movarix per gestirla."}, "20 in the inbox"},
+      {one,
        {"Condivisione Mac non configurata: serve un profilo con App Group autorizzato."},
        "no container"},
-      {{{true, one}}, {done[0], "File preparati. Apri Movarix. " + error.message()}, "no opening"},
-      {{{true, one}}, done, "/opt/Movarix.app" + appex + "/"},
-      {{{true, one}}, hostless, "/opt/Movarix.APP" + appex},
-      {{{true, one}}, hostless, "/opt/Movarix.App" + appex},
-      {{{true, one}}, hostless, "/opt/Movarix" + appex},
-      {{{true, one}}, hostless, "/opt/.app" + appex},
-      {{{true, one}}, hostless, "/opt/Movarix.app.bak" + appex},
+      {one, {progressLine(1, 1), "File preparati. Apri Movarix. " + error.message()}, "no opening"},
+      {one, lines(1), "/opt/Movarix.app" + appex + "/"},
+      {one, hostless, "/opt/Movarix.APP" + appex},
+      {one, hostless, "/opt/Movarix" + appex},
+      {one, hostless, "/opt/.app" + appex},
+      {one, hostless, "/opt/Movarix.app.bak" + appex},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(::testing::Message() << row.statuses.size() << " " << row.setup);
     ShareHarness share;
-    share.fakes.loader = probe.fakes.loader;
+    share.fakes.deliveries = probe.fakes.deliveries;
     share.fakes.scope->grants = false;
     const int old = row.setup.ends_with(" in the inbox") ? std::stoi(row.setup) : 0;
     for (int k = 0; k < old; ++k) makeFolder(share.inbox() + "/" + std::to_string(k));
@@ -192,14 +197,14 @@ TEST(ShareIntakeTest, RequestsDeliveriesAndHosts) {
     share.controller->viewDidAppear();  // starts nothing more
     if (row.setup == "annulla") share.controller->cancelShare();
     share.settle(row.setup == "no opening" ? std::optional(error) : std::nullopt);
-    EXPECT_EQ(share.statuses, row.statuses);
+    EXPECT_EQ(share.statuses, row.statuses) << row.setup;
     size_t items = 0;
     for (const InputItem& input : row.input) items += input.attachments.size();
     const bool published = std::ranges::count(row.statuses, progressLine(items, items)) == 1;
+    const bool completed = published && row.statuses.size() == items;
     EXPECT_EQ(share.controller->preparationState(),
               published ? State::published : State::cancelled);
-    EXPECT_EQ(share.batches().size(), old + published);
-    const bool completed = published && row.statuses.size() == items;
+    EXPECT_EQ(share.batches().size(), old + published) << row.setup;
     EXPECT_EQ(requestState(*share.request), completed                ? "completed"
                                             : row.setup == "annulla" ? kUserCancel
                                                                      : "open");
