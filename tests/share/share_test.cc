@@ -51,6 +51,7 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       calls = err ? calls : share.fs.calls();
       const std::vector<std::string> fired = share.fs.fired();
       ASSERT_EQ(fired.size(), err ? 1u : 0u);
+      ASSERT_FALSE(share.statuses.empty());
       const bool published = share.controller->preparationState() == State::published;
       if (published) {
         const CheckedBatch batch = checkBatch(share.onlyBatch());
