@@ -56,7 +56,9 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       if (published) {
         const CheckedBatch batch = checkBatch(share.onlyBatch());
         EXPECT_TRUE(batch.verified()) << batch.problem.value_or("");
-        EXPECT_EQ(batch.files.size(), items.size());
+        ASSERT_EQ(batch.files.size(), items.size());
+        EXPECT_EQ(batch.files[1].entry.mime, "image/jpeg");  // by its extension, from the platform
+        EXPECT_EQ(batch.files[2].entry.mime, "application/x-quillop-directory");
         EXPECT_EQ(batch.ticket, !err || !fired[0].ends_with("/ready.json") ? "T-1" : "");
         EXPECT_EQ(share.statuses.back(), progressLine(items.size(), items.size()));
         EXPECT_EQ(share.fakes.workspace->openedPaths(),
