@@ -18,9 +18,9 @@ const std::string kUserCancel = "cancelled: QuillopShare 2 Preparazione annullat
 
 // One share of two files, a folder, and a file as URL text and as URL bytes, with a hand-over
 // ticket waiting. Call N fails, for every N and errno: the share publishes a batch that verifies
-// and opens the host, or it publishes nothing, leaves no batch and shows the error. (Removals
-// run only after a failure, so no run fails one.) Either way its work ends once and "Annulla" still
-// answers.
+// and opens the host, or it publishes nothing, leaves no batch and shows the error; either way
+// its work ends once and "Annulla" still answers. (Removals run only after a failure, so no run
+// fails one.)
 TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
   TempDir in;
   writeFile(in / "a.txt", "uno");
