@@ -4,6 +4,7 @@
 // names; a call beneath an open folder is seen as "<that folder's path>/<name>". Thread-safe.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -53,6 +54,9 @@ class FaultFileSystem : public ForwardingFileSystem {
   // is false (the buffer left as it is, for copies nobody looks at).
   void virtualContent(std::string suffix, std::uint64_t length, bool zeroFill = true);
   void discardWrites(std::string suffix);  // writes succeed, nothing stored
+  // Syncs are counted, logged and faulted as usual but never reach the disk: for tests that run
+  // hundreds of shares and do not test durability.
+  std::atomic<bool> skipSyncs = false;
   // Runs `hook(path, flags)` before every open, by path or beneath a folder.
   void onOpen(std::function<void(const std::string&, int)> hook);
   // Runs `hook(path)` after every successful read chunk from a file ending with `suffix`.
