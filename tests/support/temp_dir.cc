@@ -13,6 +13,17 @@
 #include "platform/file_system.h"
 
 namespace quillop::testing {
+namespace {
+
+// Tests may leave read-only folders behind: make them writable so that removal succeeds.
+void unlockTree(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+  ::chmod(path.c_str(), st.st_mode | S_IRWXU);
+  for (const std::string& name : listFolder(path)) unlockTree(path + "/" + name);
+}
+
+}  // namespace
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -30,10 +41,7 @@ TempDir::~TempDir() {
       unsetenv(name.c_str());
     }
   }
-  // Tests may leave read-only folders behind; make them writable so that removal succeeds.
-  std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null";
-  if (std::system(command.c_str()) != 0) {
-  }
+  unlockTree(path_);
   removeTree(FileSystem::posix(), path_);
 }
 
