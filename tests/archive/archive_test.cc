@@ -1,0 +1,343 @@
+// DirectoryWriter and ArchiveReader: the exact bytes of an archive, what the walk refuses, the
+// limits at their boundaries, a folder changing under the walk or the copy, every file-system
+// call failing in turn, the order of failures across the hashing threads, and every damage of
+// an archive refused with its own message.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "archive/archive_format.h"
+#include "archive/archive_reader.h"
+#include "archive/file_stream.h"
+#include "archive/folder_chain.h"
+#include "support/child_process.h"
+#include "support/expect_error.h"
+#include "support/fault_file_system.h"
+#include "support/temp_dir.h"
+
+namespace quillop::testing {
+namespace {
+
+const Cancelled kNever = [] { return false; };
+const std::string kDigestOfX = "2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881";
+const std::string kLinks = "La cartella contiene collegamenti.",
+                  kBad = "Archivio non valido: ", kName = "Nome non supportato nella cartella.",
+                  kSpecial = "File speciale non supportato.",
+                  kChanged = "Cartella cambiata durante la preparazione. Riprova.",
+                  kMoved = "Sorgente spostata fuori dalla cartella.";
+
+// Makes `path` and its parents: a "file" holding `bytes`, a "folder", a "pipe", or a link to
+// `kind`.
+void plant(const std::string& path, const std::string& kind, const std::string& bytes = "x") {
+  makeFolder(path.substr(0, path.rfind('/')));
+  if (kind == "file") return writeFile(path, bytes);
+  if (kind == "folder") return makeFolder(path);
+  ASSERT_EQ(kind == "pipe" ? ::mkfifo(path.c_str(), 0600) : ::symlink(kind.c_str(), path.c_str()),
+            0);
+}
+
+std::string archiveOf(const std::string& index) {
+  return header(static_cast<std::uint32_t>(index.size())) + index;
+}
+
+// Lists every folder in name order, a known walk order, and `names` in the shared folder as
+// folders that open as the shared folder again: thousands of members without disk work.
+class ListingFileSystem : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  int openAt(int folder, const std::string& name, int flags, mode_t mode) override {
+    const int fd = ForwardingFileSystem::openAt(
+        folder, folder == root_ && !names.empty() ? "." : name, flags, mode);
+    root_ = root_ < 0 ? fd : root_;  // the walk opens the shared folder first
+    return fd;
+  }
+  long readEntries(int folder, std::vector<DirectoryEntry>& entries) override {
+    long result = ForwardingFileSystem::readEntries(folder, entries);
+    if (folder == root_ && !std::exchange(listed_, 1)) {
+      for (const std::string& name : names) entries.push_back({name, DT_DIR});
+      result += static_cast<long>(names.size());
+    }
+    std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
+    return result;
+  }
+  std::vector<std::string> names;
+  int root_ = -1, listed_ = 0;
+};
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  std::uint64_t write(FileSystem& fs, const Cancelled& cancelled = kNever) {
+    return DirectoryWriter::write(shared, target, cancelled, fs);
+  }
+  // The failure of packing, or the number of members packed.
+  std::string outcome(FileSystem& fs) {
+    ::unlink(target.c_str());
+    try {
+      write(fs);
+      return std::to_string(ArchiveReader::open(target).members().size());
+    } catch (const Error& error) {
+      return error.message();
+    }
+  }
+  TempDir dir;
+  const std::string shared = dir / "shared", target = dir / "out.bin";
+  FaultFileSystem fs;
+};
+
+// The exact bytes, in a new file (mode 0600, flushed before it is closed) made only with more
+// than the margin of free space to spare; its sources opened without following a final link or
+// blocking on a pipe.
+TEST_F(ArchiveTest, ArchiveIsHeaderIndexAndDataInANewPrivateFlushedFile) {
+  const std::string data(2 * kChunkSize + 1, 'a');  // its digest below is sha256sum's
+  plant(shared + "/.DS_Store", "file", "");
+  plant(shared + "/\xC3\xA9/f", "file", data);
+  const std::string index =
+      R"({"version":1,"entries":[{"path":".DS_Store","directory":false,"size":0,"sha256":")"
+      R"(e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},{"path":"é",)"
+      R"("directory":true,"size":0,"sha256":""},{"path":"é\/f","directory":false,"size":524289,)"
+      R"("sha256":"8d666ffa0196841cce7c504d43bf27e311775220d2490a23a2f984a43d901015"}]})";
+  const std::uint64_t length = 18 + index.size() + data.size();
+  fs.setFreeSpace(length + kFreeSpaceMargin);
+  EXPECT_FAILURE(write(fs), "Spazio insufficiente sul Mac.");
+  fs.setFreeSpace(length + kFreeSpaceMargin + 1);
+  int created = 0, source = 0;  // the last source opened is a member in the copy
+  fs.onOpen(
+      [&](const std::string& path, int flags) { (path == target ? created : source) = flags; });
+  EXPECT_EQ(write(fs), length);
+  EXPECT_EQ(readFile(target), std::string("QUILLOP-DIR-1\n\0\0", 16) + char(index.size() >> 8) +
+                                  char(index.size() & 255) + index + data);
+  EXPECT_EQ(created & (O_ACCMODE | O_CREAT | O_EXCL), O_WRONLY | O_CREAT | O_EXCL);
+  EXPECT_EQ(source & (O_NOFOLLOW | O_NONBLOCK), O_NOFOLLOW | O_NONBLOCK);
+  EXPECT_EQ(permissions(target), 0600u);
+  const auto log = fs.log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "sync " + target), log.end());  // so before close
+}
+
+TEST_F(ArchiveTest, WalkRefusesLinksSpecialFilesAndBadNames) {
+  std::string euro, deep;  // 80 three-byte characters; ten folders of 200 bytes (2,010 bytes)
+  for (int i = 0; i < 80; ++i) euro += "\xE2\x82\xAC";
+  for (char c = 'a'; c < 'k'; ++c) deep += std::string(200, c) + "/";
+  const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+      {"d1/d2/d3/to-folder", "/etc", kLinks},
+      {"sub/pipe", "pipe", kSpecial},
+      {"trailing.", "file", kName},
+      {"trailing ", "file", kName},
+      {"a" + euro, "file", kName},
+      {deep + std::string(39, 'y'), "file", kName},
+      {"empty", "folder", "2"},
+      {euro, "file", "2"},
+      {deep + std::string(38, 'z'), "file", "12"}};
+  for (const auto& [path, kind, members] : rows) {
+    SCOPED_TRACE(path.substr(0, 40));
+    removeTree(FileSystem::posix(), shared);
+    plant(shared + "/f", "file");
+    plant(shared + "/" + path, kind);
+    EXPECT_EQ(outcome(fs), members);
+  }
+  plant(dir / "shared-link", shared);
+  EXPECT_FAILURE(DirectoryWriter::write(dir / "shared-link", dir / "b", kNever), kLinks);
+}
+
+TEST_F(ArchiveTest, MemberAndIndexLimitsHoldExactlyAtTheirBoundaries) {
+  const auto pack = [&](std::vector<std::string> names) {
+    ListingFileSystem fs;
+    fs.names = std::move(names);
+    ::unlink(target.c_str());
+    return write(fs);
+  };
+  makeFolder(shared);
+  std::vector<std::string> names;
+  for (int i = 0; i < 50'000; ++i) names.push_back(std::to_string(i));
+  EXPECT_GT(pack(names), 44u);  // the shared folder itself is no member
+  names.push_back("one-more");
+  EXPECT_FAILURE(pack(names), kName);
+  // 20,000 folder members: each adds its name and 50 bytes to the index, the frame 25.
+  names.clear();
+  for (std::size_t i = 0, left = kMaxIndexBytes - 25 - 50 * 16'000; i < 16'000; ++i) {
+    const std::size_t length = left / (16'000 - i);
+    names.push_back(std::to_string(i) + std::string(length - std::to_string(i).size(), 'n'));
+    left -= length;
+  }
+  EXPECT_EQ(pack(names), kHeaderBytes + kMaxIndexBytes);
+  names[0] += "n";
+  EXPECT_FAILURE(pack(names), "Indice cartella troppo grande.");
+  EXPECT_FALSE(exists(target));
+}
+
+// A packed file may reach 50 GB but not pass it: the one chunk loop, from a running total just
+// below the limit, never hands on the crossing chunk and polls before the first read and after
+// every chunk.
+TEST_F(ArchiveTest, AReadMayReachTheByteLimitButNeverPassIt) {
+  const std::uint64_t size = 2 * kChunkSize + 5;
+  plant(dir / "src", "file", std::string(size, 'x'));
+  EXPECT_FAILURE(DirectoryWriter::open(dir / "missing"), "Sorgente non leggibile.");
+  std::vector<unsigned char> buffer(kChunkSize);
+  for (const std::uint64_t start : {kMaxBytes - size, kMaxBytes - size + 1}) {
+    FileHandle source = DirectoryWriter::open(dir / "src");
+    std::uint64_t seen = 0, polls = 0;
+    const auto read = [&] {
+      return readChunks(
+          source, [&] { return ++polls > 9; }, kPackedFileLimit, start,
+          [&] { return buffer.data(); }, [&](const unsigned char*, std::size_t n) { seen += n; });
+    };
+    EXPECT_TRUE(start + size > kMaxBytes || read() == kMaxBytes);
+    if (start + size > kMaxBytes) EXPECT_FAILURE(read(), "Cartella oltre 50 GB.");
+    EXPECT_EQ(seen, start + size == kMaxBytes ? size : 2 * kChunkSize);
+    EXPECT_EQ(polls, start + size == kMaxBytes ? 4u : 3u);
+  }
+}
+
+// A change made between the walk and the copy (when the archive is created): the original moved
+// away and a link to it, a copy of it (same bytes, so only identity checks can tell) or other bytes
+// put in its place. The folders nest deeper than the descriptors kept open.
+TEST_F(ArchiveTest, ChangesUnderTheWalkOrTheCopyAreCaught) {
+  std::vector<std::string> folders{"d0"};
+  while (folders.size() < FolderChain::kMaxOpen + 2) {
+    folders.push_back(folders.back() + "/d" + std::to_string(folders.size()));
+  }
+  const std::string last = folders.back(), away = dir / "away";
+  const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+      {"", "else", std::to_string(2 * folders.size() + 1)},
+      {"d0", "link", kMoved},
+      {last, "copy", kMoved},
+      {"first", "link", "Sorgente non leggibile."},
+      {last + "/f", "copy", kChanged},
+      {"d0/f", "rewrite", kChanged},
+      {"d0/f", "pipe", kSpecial}};
+  for (const auto& [path, change, result] : rows) {
+    SCOPED_TRACE(path + " " + change);
+    for (const std::string& gone : {shared, away, target}) removeTree(FileSystem::posix(), gone);
+    plant(shared + "/first", "file");
+    for (const std::string& folder : folders) plant(shared + "/" + folder + "/f", "file");
+    const std::string inside = shared + (path.empty() ? "" : "/") + path;
+    FaultFileSystem fs;
+    fs.onOpen([&](const std::string& opened, int flags) {
+      if (opened != target || !(flags & O_CREAT)) return;
+      if (change == "rewrite") return writeFile(inside, "X");
+      ASSERT_EQ(std::rename(inside.c_str(), away.c_str()), 0);
+      if (change == "copy") runChild({"cp", "-R", away, inside});
+      if (change == "else") plant(inside + "/first", "file", "else");
+      if (change == "link" || change == "pipe") plant(inside, change == "pipe" ? change : away);
+    });
+    EXPECT_EQ(outcome(fs), result);
+    EXPECT_EQ(readFile(target).find("else"), std::string::npos);
+  }
+}
+
+// Every file-system call of a pack failing in turn with each errno, and a cancellation at every
+// poll: the error passes unchanged (an open or status call may become its entry's failure), no
+// descriptor stays open, and an archive exists only if it was created before the failure (its
+// folder's owner removes it).
+TEST_F(ArchiveTest, EveryFailureLeavesNothingOpenAndNothingUncreated) {
+  plant(shared + "/a", "file", std::string(300'000, 'a'));
+  plant(shared + "/sub/b", "file");
+  std::atomic<int> polls = 0;
+  write(fs, [&] { return ++polls < 0; });
+  const auto descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const long calls = fs.calls(), before = descriptors();
+  for (const int err : {0, EIO, ENOSPC, EACCES}) {
+    for (int n = 1; n <= (err == 0 ? polls.load() : calls); ++n) {
+      SCOPED_TRACE(std::to_string(err) + " at " + std::to_string(n));
+      ::unlink(target.c_str());
+      FaultFileSystem fs;
+      bool created = false;
+      fs.onOpen([&](const std::string& path, int flags) {
+        created |= path == target && (flags & O_CREAT);
+      });
+      if (err != 0) fs.inject({Op::any, "", err, n, true});
+      std::atomic<int> seen = 0;
+      const Error error = thrownError([&] { write(fs, [&] { return err == 0 && ++seen >= n; }); });
+      const std::string fired = fs.fired().empty() ? "" : fs.fired()[0];
+      EXPECT_TRUE(err == 0 ? error.isCancellation()
+                           : error.isPosix(err) || fired.starts_with("open ") ||
+                                 fired.starts_with("stat "))
+          << fired << ": " << error.message();
+      EXPECT_EQ(exists(target), created);
+      EXPECT_EQ(descriptors(), before);
+    }
+  }
+}
+
+// The walk hashes files on worker threads, yet reports the failure of the earliest failing entry
+// in walk order and opens no later entry. Run under TSan too.
+TEST_F(ArchiveTest, ThreadsReportTheEarliestFailureAndOpenNoLaterEntry) {
+  for (int i = 10; i < 50; ++i)
+    plant(shared + "/a" + std::to_string(i), "file", std::string(300'000, 'a'));
+  plant(shared + "/c", "file");
+  ListingFileSystem sorted(fs);
+  // "a15" is still being read on a worker when the walk reaches the later failures.
+  fs.onRead("/a15", [](const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  });
+  fs.inject({Op::read, "/a15", ENXIO, 2});
+  fs.inject({Op::read, "/a40", EIO});
+  fs.inject({Op::open, "/a41", EACCES});  // would be "Sorgente non leggibile."
+  EXPECT_POSIX_ERROR(write(sorted), ENXIO);
+  const auto log = fs.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "open " + shared + "/c"), 0);
+}
+
+TEST_F(ArchiveTest, DamagedArchivesAreRefusedAndTheLimitsHoldExactly) {
+  const auto entry = [](const std::string& path, const std::string& size = "1",
+                        const std::string& digest = std::string(64, 'f')) {
+    return R"({"path":")" + path + R"(","directory":)" + (digest.empty() ? "true" : "false") +
+           R"(,"size":)" + size + R"(,"sha256":")" + digest + "\"}";
+  };
+  const auto index = [](const std::string& entries) {
+    return archiveOf(R"({"version":1,"entries":[)" + entries + "]}");
+  };
+  const std::string good = index(entry("f", "1", kDigestOfX)) + "x",
+                    none = R"({"version":1,"entries":[]})", half = entry("a", "25000000000") + ",",
+                    sum = index(half + entry("b", "25000000000")),
+                    order = "membri non ordinati o ripetuti: a", pad(kMaxIndexBytes - 26, ' ');
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {good, ""},
+      {good.substr(0, good.size() - 1) + "y", "di f non corrisponde alla sua impronta SHA-256."},
+      {"", "intestazione mancante o errata."},
+      {good.substr(0, 30), "il file finisce dentro l'indice."},
+      {good.substr(0, good.size() - 1), "lunghezza del file "},
+      {archiveOf(none + pad), ""},
+      {archiveOf(none + pad + " "), "indice troppo grande."},
+      {sum, "lunghezza del file "},
+      {index(half + entry("b", "25000000001")), "contenuto oltre 50 GB."},
+      {archiveOf(R"({"version":1,"entries":[)"), "l'indice non è JSON ben formato."},
+      {archiveOf(R"({"version":2,"entries":[]})"), "versione dell'indice non supportata."},
+      {archiveOf(R"({"version":1,"entries":[],"extra":0})"), "indice con struttura errata."},
+      {index(R"({"path":"a","directory":false,"size":1,"sha":""})"),
+       "indice con struttura errata."},
+      {index(R"({"path":"a","directory":false,"size":-1,"sha256":""})"),
+       "indice con struttura errata."},
+      {index(R"({"path":"a","path":"b","directory":true,"size":0})"),
+       "chiave ripetuta nell'indice."},
+      {index(entry("b") + "," + entry("a")), order},
+      {index(entry("a") + "," + entry("a")), order},
+      {index(entry("..")), "percorso non ammesso: .."},
+      {index(entry("d") + "," + entry(R"(d\/x)")), "manca la cartella che contiene d/x"},
+      {index(entry("d", "1", "")), "cartella con dimensione o impronta: d"},
+      {index(entry("f", "1", std::string(64, 'A'))), "impronta SHA-256 non valida: f"}};
+  for (const auto& [bytes, damage] : rows) {
+    writeFile(target, bytes);
+    try {
+      ArchiveReader::open(target).verify();
+      EXPECT_EQ(damage, "");
+    } catch (const Error& error) {
+      EXPECT_NE(damage, "");
+      EXPECT_THAT(error.message(), ::testing::HasSubstr(damage));
+    }
+  }
+  EXPECT_FAILURE(ArchiveReader::open(dir.path()), kBad + "non è un file regolare.");
+  writeFile(target, good);
+  const ArchiveReader reader = ArchiveReader::open(target);
+  writeFile(target, good + "z");
+  EXPECT_FAILURE(reader.verify(), "Archivio danneggiato: il file è cambiato dopo l'apertura.");
+}
+
+}  // namespace
+}  // namespace quillop::testing
