@@ -83,9 +83,9 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
 
 std::uint64_t DirectoryWriter::write(const std::string& source, const std::string& target,
                                      const Cancelled& cancelled, FileSystem& fs,
-                                     CopyProgress* progress) {
+                                     CopyProgress* progress, std::uint64_t maxBytes) {
   if (progress != nullptr) progress->walking();
-  WalkResult walked = walkFolder(source, cancelled, fs);
+  WalkResult walked = walkFolder(source, cancelled, fs, maxBytes);
   std::vector<std::size_t> order(walked.members.size());
   std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -102,7 +102,7 @@ std::uint64_t DirectoryWriter::write(const std::string& source, const std::strin
   const std::string index = encodeIndex(manifest);
   if (index.size() > kMaxIndexBytes) throw failure("Indice cartella troppo grande.");
   const std::uint64_t length = kHeaderBytes + index.size() + walked.total;
-  if (length > kMaxBytes) throw failure("Cartella oltre 50 GB.");
+  if (length > maxBytes) throw failure("Cartella oltre 50 GB.");
 
   requireFreeSpace(fs, parentFolder(target), length);
 

@@ -73,9 +73,10 @@ class DirectoryWriter {
   // the index, the size limit and the free-space check have passed; after creation a failure
   // leaves the partial archive in place. `progress`, when given, hears of the walk, of the
   // archive's length once the archive is created, and of every byte written into it.
+  // `maxBytes` bounds the files' total and the archive's length (tests lower it).
   static std::uint64_t write(const std::string& source, const std::string& target,
                              const Cancelled& cancelled, FileSystem& fs = FileSystem::posix(),
-                             CopyProgress* progress = nullptr);
+                             CopyProgress* progress = nullptr, std::uint64_t maxBytes = kMaxBytes);
 };
 
 }  // namespace quillop

@@ -26,8 +26,8 @@ Error nameFailure() { return DirectoryWriter::failure("Nome non supportato nella
 // first failure reported is the one of the earliest entry in walk order.
 class Walker {
  public:
-  Walker(const Cancelled& cancelled, FileSystem& fs)
-      : cancelled_(cancelled), fs_(fs), hashes_(cancelled, std::thread::hardware_concurrency()) {}
+  Walker(const Cancelled& cancelled, FileSystem& fs, std::uint64_t maxBytes)
+      : cancelled_(cancelled), fs_(fs), maxBytes_(maxBytes), hashes_(cancelled, std::thread::hardware_concurrency()) {}
 
   // Walks `source` and waits for every hash. On a failure of the walk itself, the files queued
   // before the failing entry are still finished: one of them may fail first.
@@ -158,7 +158,7 @@ class Walker {
       member.sha256 = std::move(hashed.sha256);
       // Each size is at most the limit (stream enforces it), so this sum cannot overflow.
       result_.total += member.size;
-      if (result_.total > kMaxBytes) throw DirectoryWriter::failure("Cartella oltre 50 GB.");
+      if (result_.total > maxBytes_) throw DirectoryWriter::failure("Cartella oltre 50 GB.");
     } catch (...) {
       decided_ = true;  // every entry before this one has passed
       throw;
@@ -167,6 +167,7 @@ class Walker {
 
   const Cancelled& cancelled_;
   FileSystem& fs_;
+  const std::uint64_t maxBytes_;
   WalkResult result_;
   std::optional<FolderChain> chain_;  // from result_.root down to the folder being listed
   std::deque<Listing> listings_;      // one per folder of the chain, the shared folder first
@@ -178,8 +179,9 @@ class Walker {
 
 }  // namespace
 
-WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, FileSystem& fs) {
-  return Walker(cancelled, fs).run(source);
+WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, FileSystem& fs,
+                      std::uint64_t maxBytes) {
+  return Walker(cancelled, fs, maxBytes).run(source);
 }
 
 }  // namespace quillop

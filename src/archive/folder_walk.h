@@ -40,6 +40,9 @@ struct WalkResult {
 // Memory: names are listed only as far as the walk can get; a folder listing that would take
 // the names waiting to be visited past the member limit stops early, so a folder of a million
 // entries fails as the 50,001st entry does, without a million names in memory.
-WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, FileSystem& fs);
+//
+// `maxBytes` is the folder total that fails with "Cartella oltre 50 GB." (tests lower it).
+WalkResult walkFolder(const std::string& source, const Cancelled& cancelled, FileSystem& fs,
+                      std::uint64_t maxBytes = kMaxBytes);
 
 }  // namespace quillop

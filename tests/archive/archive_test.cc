@@ -169,6 +169,22 @@ TEST_F(ArchiveTest, MemberAndIndexLimitsHoldExactlyAtTheirBoundaries) {
   EXPECT_FALSE(exists(target));
 }
 
+// The folder limit (lowered here) bounds the archive's whole length, header and index included:
+// it holds at the limit and fails one byte past it, and a files' total past it fails in the walk.
+TEST_F(ArchiveTest, AnArchiveMayReachTheFolderLimitButNeverPassIt) {
+  plant(shared + "/a", "file", std::string(100, 'a'));
+  plant(shared + "/b/c", "file", std::string(50, 'c'));
+  const auto pack = [&](std::uint64_t limit) {
+    ::unlink(target.c_str());
+    return DirectoryWriter::write(shared, target, kNever, fs, nullptr, limit);
+  };
+  const std::uint64_t length = pack(kMaxBytes);
+  EXPECT_EQ(pack(length), length);
+  EXPECT_FAILURE(pack(length - 1), "Cartella oltre 50 GB.");
+  EXPECT_FAILURE(pack(149), "Cartella oltre 50 GB.");
+  EXPECT_FALSE(exists(target));
+}
+
 // A packed file may reach 50 GB but not pass it: the one chunk loop, from a running total just
 // below the limit, never hands on the crossing chunk and polls before the first read and after
 // every chunk.
