@@ -58,6 +58,7 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
         << path;
 
   // Through the relative link, so that it leads to the unpacked extension.
+  makeFolder(temp / "cartella");
   writeFile(temp / "cartella/nota.txt", "ciao");
   const EnvChanges env = shareEnvironment(temp / "data");
   const ChildResult shared = runChild({root + "/usr/bin/quillop-share", "--terminal",
