@@ -1,6 +1,5 @@
 #include "e2e_support.h"
 
-
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -9,17 +8,6 @@
 #include "support/temp_dir.h"
 
 namespace quillop::testing {
-
-Finished runProcess(const std::vector<std::string>& argv,
-                    const std::map<std::string, std::string>& env, const std::string& directory,
-                    const std::function<void(pid_t, const std::string&)>& onErrLine) {
-  return runChild(argv, {.env = EnvChanges(env.begin(), env.end()),
-                         .directory = directory,
-                         .onErrLine = onErrLine});
-}
-
-pid_t startProcess(const std::vector<std::string>& argv) { return startChild(argv); }
-int waitProcess(pid_t pid) { return waitChild(pid); }
 
 void installExecutable(const std::string& from, const std::string& to) {
   std::filesystem::create_directories(std::filesystem::path(to).parent_path());
@@ -33,22 +21,30 @@ std::string installBundle(const std::string& root, const std::string& hostName, 
       host + "/Contents/PlugIns/QuillopShare.appex/Contents/MacOS/quillop-share";
   installExecutable(QUILLOP_SHARE_EXE, extension);
   if (withHost) {
-    std::string name = hostName;
-    if (name.ends_with(".app")) name.resize(name.size() - 4);
-    installExecutable(QUILLOP_FAKE_HOST_EXE, host + "/Contents/MacOS/" + name);
+    installExecutable(QUILLOP_FAKE_HOST_EXE,
+                      host + "/Contents/MacOS/" + hostName.substr(0, hostName.rfind(".app")));
   }
   return extension;
 }
 
+EnvChanges shareEnvironment(const std::string& dataHome) {
+  return {{"XDG_DATA_HOME", dataHome},
+          {"LC_ALL", "C.UTF-8"},
+          {"DISPLAY", std::nullopt},
+          {"WAYLAND_DISPLAY", std::nullopt},
+          {"QT_QPA_PLATFORM", std::nullopt}};
+}
+
+std::string inboxIn(const std::string& dataHome) {
+  return dataHome + "/group-containers/K7QZ4MRX2P.ex.quillop.mac/quillop-share-inbox";
+}
+
 std::vector<std::string> hostLog(const std::string& folder, size_t atLeast, double wait) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::duration<double>(wait);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wait);
   for (;;) {
     std::vector<std::string> lines;
-    if (exists(folder + "/host.log")) {
-      std::istringstream text(readFile(folder + "/host.log"));
-      for (std::string line; std::getline(text, line);) lines.push_back(line);
-    }
+    std::istringstream text(exists(folder + "/host.log") ? readFile(folder + "/host.log") : "");
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
     if (lines.size() >= atLeast || std::chrono::steady_clock::now() >= deadline) return lines;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -1,5 +1,5 @@
-// The Linux implementations behind the share: media types by name, and opening or reusing the
-// host application.
+// Opening the host application from its bundle: started, brought to the front when it runs
+// already, or the reason why not. The completion comes on a thread of the workspace's own.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,67 +7,45 @@
 
 #include "e2e_support.h"
 #include "linux/process_workspace.h"
-#include "linux/qt_media_types.h"
 #include "support/temp_dir.h"
 
 namespace quillop::testing {
 namespace {
 
-TEST(QtMediaTypesTest, ByExtensionOnly) {
-  QtMediaTypes types;
-  EXPECT_EQ(types.preferredMediaType("txt"), "text/plain");
-  EXPECT_EQ(types.preferredMediaType("JPG"), "image/jpeg");
-  EXPECT_EQ(types.preferredMediaType("pdf"), "application/pdf");
-  EXPECT_EQ(types.preferredMediaType(""), std::nullopt);
-  EXPECT_EQ(types.preferredMediaType("estensione-sconosciuta"), std::nullopt);
-}
-
-std::optional<Error> open(ProcessWorkspace& workspace, const std::string& bundle,
-                          OpenConfiguration config = {}) {
+std::optional<Error> open(ProcessWorkspace& workspace, const std::string& bundle) {
   std::promise<std::optional<Error>> answer;
-  workspace.openApplication(bundle, config, [&](std::optional<Error> error) {
-    answer.set_value(std::move(error));
-  });
+  workspace.openApplication(bundle, {},
+                            [&](std::optional<Error> error) { answer.set_value(error); });
   return answer.get_future().get();
 }
 
-TEST(ProcessWorkspaceTest, StartsTheBundleExecutableOrReportsWhyNot) {
+TEST(ProcessWorkspaceTest, StartsTheHostOrBringsItToTheFrontOrReportsWhyNot) {
   TempDir dir;
   ProcessWorkspace workspace;
-  EXPECT_EQ(ProcessWorkspace::executableOf("/a/Movarix.app/"), "/a/Movarix.app/Contents/MacOS/Movarix");
-
-  const std::optional<Error> missing = open(workspace, dir / "Nessuno.app");
-  ASSERT_TRUE(missing);
-  EXPECT_TRUE(missing->isPosix(ENOENT));
-  EXPECT_NE(missing->message().find("Nessuno.app/Contents/MacOS/Nessuno"), std::string::npos);
-
   makeFolder(dir / "Fermo.app/Contents/MacOS");
   writeFile(dir / "Fermo.app/Contents/MacOS/Fermo", "#!/bin/sh\n");  // not executable
-  const std::optional<Error> denied = open(workspace, dir / "Fermo.app");
-  ASSERT_TRUE(denied);
-  EXPECT_TRUE(denied->isPosix(EACCES));
+  for (const auto& [bundle, err] : {std::pair{"Nessuno.app", ENOENT}, {"Fermo.app/", EACCES}}) {
+    const std::optional<Error> error = open(workspace, dir / bundle);
+    EXPECT_TRUE(error && error->isPosix(err)) << bundle;
+  }
 
-  installExecutable(QUILLOP_FAKE_HOST_EXE, dir / "Host.app/Contents/MacOS/Host");
-  EXPECT_FALSE(open(workspace, dir / "Host.app"));
-  EXPECT_EQ(hostLog(dir / "Host.app/Contents/MacOS", 1, 5).size(), 1u);
-}
-
-TEST(ProcessWorkspaceTest, ARunningInstanceIsBroughtToTheFrontNotStartedAgain) {
-  TempDir dir;
-  ProcessWorkspace workspace;
   const std::string executable = dir / "Host.app/Contents/MacOS/Host";
   installExecutable(QUILLOP_FAKE_HOST_EXE, executable);
-  const pid_t running = startProcess({executable, "--stay"});
-  ASSERT_EQ(hostLog(dir / "Host.app/Contents/MacOS", 1, 5).size(), 1u);
-  EXPECT_EQ(workspace.runningInstances(executable), std::vector<int>{running});
-
   EXPECT_FALSE(open(workspace, dir / "Host.app"));
-  const std::vector<std::string> log = hostLog(dir / "Host.app/Contents/MacOS", 2, 5);
+  EXPECT_EQ(hostLog(dir / "Host.app/Contents/MacOS", 1, 5).size(), 1u);
+  // A running instance is sent SIGCONT, not started again.
+  const std::string staying = dir / "Resta.app/Contents/MacOS/Resta";
+  installExecutable(QUILLOP_FAKE_HOST_EXE, staying);
+  const pid_t running = startChild({staying, "--stay"});
+  ASSERT_EQ(hostLog(dir / "Resta.app/Contents/MacOS", 1, 5).size(), 1u);
+  EXPECT_EQ(workspace.runningInstances(staying), std::vector<int>{running});
+  EXPECT_FALSE(open(workspace, dir / "Resta.app"));
   const std::string pid = std::to_string(running);
-  EXPECT_EQ(log, (std::vector<std::string>{"started " + pid, "activated " + pid}));
+  EXPECT_EQ(hostLog(dir / "Resta.app/Contents/MacOS", 2, 5),
+            (std::vector<std::string>{"started " + pid, "activated " + pid}));
   kill(running, SIGTERM);
-  EXPECT_EQ(waitProcess(running), 0);
-  EXPECT_TRUE(workspace.runningInstances(executable).empty());
+  EXPECT_EQ(waitChild(running), 0);
+  EXPECT_TRUE(workspace.runningInstances(staying).empty());
 }
 
 }  // namespace
