@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: all of them under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and the threaded ones again under ThreadSanitizer. Installs missing packages first.
+# and the threaded ones again under ThreadSanitizer. Installs missing packages first. The Debian
+# package is built once, beside the test runs (they leave the processors idle much of the
+# time), and the package test checks that build.
 # Usage: scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,9 +13,21 @@ scripts/setup.sh
 echo "== ASan + UBSan: all tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
-ctest --preset asan -j "$jobs"
+rm -rf build/package
+mkdir -p build/package
+scripts/package.sh build/package >build/package/log 2>&1 &
+package=$!
+trap 'kill "$package" 2>/dev/null || true' EXIT
+ctest --preset asan -j "$jobs" -E deb_package_test
 
 echo "== TSan: threaded tests"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target threaded_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j "$jobs"
+
+echo "== The Debian package"
+if ! wait "$package"; then
+  cat build/package/log
+  exit 1
+fi
+QUILLOP_DEB=$(ls build/package/movarix-share_*.deb) ctest --preset asan -R deb_package_test
