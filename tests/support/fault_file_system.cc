@@ -9,56 +9,9 @@
 namespace quillop::testing {
 namespace {
 
-const char* nameOf(Op op) {
-  static const char* const names[] = {"any",   "open",   "stat",          "read",    "write",
-                                      "copyRange", "sync", "lock",        "list",    "makeDirectory",
-                                      "setMode", "rename", "remove",      "freeSpace", "resolve",
-                                      "setAttribute", "writeBack"};
-  return names[static_cast<int>(op)];
-}
+bool matches(const std::string& path, const std::string& suffix) { return path.ends_with(suffix); }
 
 }  // namespace
-
-bool FaultFileSystem::matches(const std::string& path, const std::string& suffix) {
-  return path.size() >= suffix.size() &&
-         path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::optional<int> FaultFileSystem::check(Op op, const std::string& path) {
-  ++calls_;
-  std::optional<int> err;
-  for (Rule& rule : rules_) {
-    const Fault& fault = rule.fault;
-    if ((fault.op != Op::any && fault.op != op) || !matches(path, fault.suffix)) continue;
-    ++rule.seen;
-    if (!err && (rule.seen == fault.nth || (!fault.once && rule.seen > fault.nth))) {
-      err = fault.err;
-      fired_.push_back(std::string(nameOf(op)) + " " + path);
-    }
-  }
-  return err;
-}
-
-std::optional<int> FaultFileSystem::checked(Op op, const std::string& path, const char* logAs) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  const std::optional<int> err = check(op, path);
-  if (!err && logAs != nullptr) log_.push_back(std::string(logAs) + " " + path);
-  return err;
-}
-
-std::optional<int> FaultFileSystem::checkedAt(Op op, int fd, const std::string& name,
-                                              const char* logAs) {
-  std::string path;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    path = name.empty() ? pathOf(fd) : pathAt(fd, name);
-  }
-  return checked(op, path, logAs);
-}
-
-void FaultFileSystem::throwIfFaulted(Op op, const std::string& path, const char* logAs) {
-  if (const std::optional<int> err = checked(op, path, logAs)) throw systemError(*err, path);
-}
 
 void FaultFileSystem::inject(Fault fault) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -75,15 +28,6 @@ std::vector<std::string> FaultFileSystem::fired() const {
   return fired_;
 }
 
-std::string FaultFileSystem::pathOf(int fd) const {
-  auto it = paths_.find(fd);
-  return it == paths_.end() ? std::string() : it->second;
-}
-
-std::string FaultFileSystem::pathAt(int folder, const std::string& name) const {
-  return name == "." ? pathOf(folder) : pathOf(folder) + "/" + name;
-}
-
 std::vector<std::string> FaultFileSystem::log() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return log_;
@@ -94,49 +38,92 @@ void FaultFileSystem::clearLog() {
   log_.clear();
 }
 
-void FaultFileSystem::shortWrites(std::string suffix, size_t most) {
+void FaultFileSystem::shape(Shape kind, std::string suffix, std::uint64_t value) {
   std::lock_guard<std::mutex> guard(mutex_);
-  shortWrites_.emplace_back(std::move(suffix), most);
+  shapes_.emplace_back(kind, std::move(suffix), value);
 }
+
+std::optional<std::uint64_t> FaultFileSystem::shaped(Shape kind, const std::string& path) const {
+  std::optional<std::uint64_t> value;
+  for (const auto& [shapeKind, suffix, shapeValue] : shapes_) {
+    if (shapeKind == kind && matches(path, suffix)) value = shapeValue;
+  }
+  return value;
+}
+
 void FaultFileSystem::setFreeSpace(std::optional<std::uint64_t> bytes) {
   std::lock_guard<std::mutex> guard(mutex_);
   freeSpace_ = bytes;
 }
-void FaultFileSystem::reportSize(std::string suffix, std::uint64_t size) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  reportedSizes_.emplace_back(std::move(suffix), size);
-}
-void FaultFileSystem::virtualContent(std::string suffix, std::uint64_t length, bool zeroFill) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  virtualFiles_.emplace_back(std::move(suffix), length, zeroFill);
-}
-void FaultFileSystem::discardWrites(std::string suffix) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  discardedWrites_.push_back(std::move(suffix));
-}
+
 void FaultFileSystem::onOpen(std::function<void(const std::string&, int)> hook) {
   std::lock_guard<std::mutex> guard(mutex_);
   openHook_ = std::move(hook);
 }
+
 void FaultFileSystem::onRead(std::string suffix, std::function<void(const std::string&)> hook) {
   std::lock_guard<std::mutex> guard(mutex_);
   readHookSuffix_ = std::move(suffix);
   readHook_ = std::move(hook);
 }
 
-void FaultFileSystem::opened(int fd, const std::string& path) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  paths_[fd] = path;
-  for (const auto& [suffix, length, zeroFill] : virtualFiles_) {
-    if (matches(path, suffix)) virtuals_[fd] = Virtual{length, zeroFill};
+std::optional<int> FaultFileSystem::check(Op op, const std::string& path) {
+  static const char* const names[] = {
+      "any",  "open", "stat",          "read",   "write",  "copyRange", "sync",
+      "lock", "list", "makeDirectory", "rename", "remove", "freeSpace", "setAttribute"};
+  ++calls_;
+  std::optional<int> err;
+  for (Rule& rule : rules_) {
+    const Fault& fault = rule.fault;
+    if ((fault.op != Op::any && fault.op != op) || !matches(path, fault.suffix)) continue;
+    ++rule.seen;
+    if (!err && (rule.seen == fault.nth || (!fault.once && rule.seen > fault.nth))) {
+      err = fault.err;
+      fired_.push_back(std::string(names[static_cast<int>(op)]) + " " + path);
+    }
   }
-  log_.push_back("open " + path);
+  return err;
 }
 
-void FaultFileSystem::sized(const std::string& path, struct stat& st) const {
-  for (const auto& [suffix, size] : reportedSizes_) {
-    if (matches(path, suffix)) st.st_size = static_cast<off_t>(size);
-  }
+std::optional<int> FaultFileSystem::checked(Op op, const std::string& path, const char* logAs) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const std::optional<int> err = check(op, path);
+  if (!err && logAs != nullptr) log_.push_back(std::string(logAs) + " " + path);
+  return err;
+}
+
+std::optional<int> FaultFileSystem::checkedAt(Op op, int fd, const std::string& name,
+                                              const char* logAs) {
+  return checked(op, pathNow(fd, name), logAs);
+}
+
+std::string FaultFileSystem::pathNow(int fd, const std::string& name) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return name.empty() ? pathOf(fd) : pathAt(fd, name);
+}
+
+void FaultFileSystem::throwIfFaulted(Op op, const std::string& path, const char* logAs) {
+  if (const std::optional<int> err = checked(op, path, logAs)) throw systemError(*err, path);
+}
+
+std::string FaultFileSystem::pathOf(int fd) const {
+  auto it = paths_.find(fd);
+  return it == paths_.end() ? std::string() : it->second;
+}
+
+std::string FaultFileSystem::pathAt(int folder, const std::string& name) const {
+  return name == "." ? pathOf(folder) : pathOf(folder) + "/" + name;
+}
+
+int FaultFileSystem::opened(int fd, const std::string& path) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (fd < 0) return fd;
+  paths_[fd] = path;
+  const std::optional<std::uint64_t> length =
+      shaped(kZeros, path) ? shaped(kZeros, path) : shaped(kAsIs, path);
+  if (length) virtuals_[fd] = {0, *length};
+  log_.push_back("open " + path);
+  return fd;
 }
 
 int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
@@ -147,9 +134,7 @@ int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
     if (const std::optional<int> err = check(Op::open, path)) throw systemError(*err, path);
   }
   if (hook) hook(path, flags);
-  const int fd = ForwardingFileSystem::open(path, flags, mode);
-  opened(fd, path);
-  return fd;
+  return opened(ForwardingFileSystem::open(path, flags, mode), path);
 }
 
 int FaultFileSystem::openAt(int folder, const std::string& name, int flags, mode_t mode) {
@@ -162,9 +147,7 @@ int FaultFileSystem::openAt(int folder, const std::string& name, int flags, mode
     if (const std::optional<int> err = check(Op::open, path)) return -*err;
   }
   if (hook) hook(path, flags);
-  const int fd = ForwardingFileSystem::openAt(folder, name, flags, mode);
-  if (fd >= 0) opened(fd, path);
-  return fd;
+  return opened(ForwardingFileSystem::openAt(folder, name, flags, mode), path);
 }
 
 int FaultFileSystem::close(int fd) noexcept {
@@ -177,66 +160,61 @@ int FaultFileSystem::close(int fd) noexcept {
   return ForwardingFileSystem::close(fd);
 }
 
-int FaultFileSystem::fstat(int fd, struct stat& st) {
-  std::string path;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    path = pathOf(fd);
-    if (const std::optional<int> err = check(Op::stat, path)) return -*err;
-  }
-  const int result = ForwardingFileSystem::fstat(fd, st);
-  if (result != 0) return result;
+template <typename Call>
+int FaultFileSystem::stated(const std::string& path, struct stat& st, Call call) {
+  if (const std::optional<int> err = checked(Op::stat, path)) return -*err;
+  const int result = call();
   std::lock_guard<std::mutex> guard(mutex_);
-  sized(path, st);
-  if (auto it = virtuals_.find(fd); it != virtuals_.end()) {
-    st.st_size = static_cast<off_t>(it->second.length);
+  if (const std::optional<std::uint64_t> size = shaped(kSize, path); size && result == 0) {
+    st.st_size = static_cast<off_t>(*size);
   }
-  return 0;
-}
-
-int FaultFileSystem::statAt(int folder, const std::string& name, struct stat& st) {
-  std::string path;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    path = pathAt(folder, name);
-    if (const std::optional<int> err = check(Op::stat, path)) return -*err;
-  }
-  const int result = ForwardingFileSystem::statAt(folder, name, st);
-  std::lock_guard<std::mutex> guard(mutex_);
-  if (result == 0) sized(path, st);
   return result;
 }
 
-struct stat FaultFileSystem::linkStatus(const std::string& path) {
-  throwIfFaulted(Op::stat, path);
-  struct stat st = ForwardingFileSystem::linkStatus(path);
+int FaultFileSystem::fstat(int fd, struct stat& st) {
+  const int result = stated(pathNow(fd), st, [&] { return ForwardingFileSystem::fstat(fd, st); });
   std::lock_guard<std::mutex> guard(mutex_);
-  sized(path, st);
+  if (auto it = virtuals_.find(fd); it != virtuals_.end() && result == 0) {
+    st.st_size = static_cast<off_t>(it->second.second);
+  }
+  return result;
+}
+
+int FaultFileSystem::statAt(int folder, const std::string& name, struct stat& st) {
+  return stated(pathNow(folder, name), st,
+                [&] { return ForwardingFileSystem::statAt(folder, name, st); });
+}
+
+struct stat FaultFileSystem::linkStatus(const std::string& path) {
+  struct stat st {};
+  const int result = stated(path, st, [&] {
+    st = ForwardingFileSystem::linkStatus(path);
+    return 0;
+  });
+  if (result < 0) throw systemError(-result, path);
   return st;
 }
 
 long FaultFileSystem::read(int fd, void* buffer, size_t count) {
   std::function<void(const std::string&)> hook;
   std::string path;
-  long result = 0;
-  bool handled = false;
+  std::optional<long> result;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     path = pathOf(fd);
     if (const std::optional<int> err = check(Op::read, path)) return -*err;
     if (auto it = virtuals_.find(fd); it != virtuals_.end()) {
-      Virtual& file = it->second;
-      const size_t n = static_cast<size_t>(std::min<std::uint64_t>(file.length - file.offset, count));
-      if (file.zeroFill) std::memset(buffer, 0, n);
-      file.offset += n;
+      auto& [offset, length] = it->second;
+      const size_t n = static_cast<size_t>(std::min<std::uint64_t>(length - offset, count));
+      if (shaped(kZeros, path)) std::memset(buffer, 0, n);
+      offset += n;
       result = static_cast<long>(n);
-      handled = true;
     }
     if (matches(path, readHookSuffix_)) hook = readHook_;
   }
-  if (!handled) result = ForwardingFileSystem::read(fd, buffer, count);
-  if (result > 0 && hook) hook(path);
-  return result;
+  if (!result) result = ForwardingFileSystem::read(fd, buffer, count);
+  if (*result > 0 && hook) hook(path);
+  return *result;
 }
 
 long FaultFileSystem::write(int fd, const void* buffer, size_t count) {
@@ -244,39 +222,26 @@ long FaultFileSystem::write(int fd, const void* buffer, size_t count) {
     std::lock_guard<std::mutex> guard(mutex_);
     const std::string path = pathOf(fd);
     if (const std::optional<int> err = check(Op::write, path)) return -*err;
-    for (const auto& [suffix, most] : shortWrites_) {
-      if (matches(path, suffix)) count = std::min(count, most);
+    if (const std::optional<std::uint64_t> most = shaped(kShort, path)) {
+      count = std::min<size_t>(count, *most);
     }
-    for (const std::string& suffix : discardedWrites_) {
-      if (matches(path, suffix)) return static_cast<long>(count);
-    }
+    if (shaped(kDiscard, path)) return static_cast<long>(count);
   }
   return ForwardingFileSystem::write(fd, buffer, count);
-}
-
-bool FaultFileSystem::special(const std::string& path, int in) const {
-  // Reads and writes that a test shapes must go through read and write to be shaped.
-  if (in >= 0) {
-    if (virtuals_.count(in) || (readHook_ && matches(path, readHookSuffix_))) return true;
-  } else {
-    for (const auto& [suffix, most] : shortWrites_) {
-      if (matches(path, suffix)) return true;
-    }
-    for (const std::string& suffix : discardedWrites_) {
-      if (matches(path, suffix)) return true;
-    }
-  }
-  const Op op = in >= 0 ? Op::read : Op::write;
-  return std::any_of(rules_.begin(), rules_.end(), [&](const Rule& rule) {
-    return rule.fault.op == op && matches(path, rule.fault.suffix);
-  });
 }
 
 long FaultFileSystem::copyRange(int in, int out, size_t count) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     const std::string from = pathOf(in), to = pathOf(out);
-    if (special(from, in) || special(to, -1)) return -EXDEV;
+    // Reads and writes that a test shapes or fails must go through read and write.
+    const bool shapedRead = virtuals_.contains(in) || (readHook_ && matches(from, readHookSuffix_));
+    const bool shapedWrite = shaped(kShort, to) || shaped(kDiscard, to);
+    const bool faulted = std::any_of(rules_.begin(), rules_.end(), [&](const Rule& rule) {
+      return (rule.fault.op == Op::read && matches(from, rule.fault.suffix)) ||
+             (rule.fault.op == Op::write && matches(to, rule.fault.suffix));
+    });
+    if (shapedRead || shapedWrite || faulted) return -EXDEV;
     if (const std::optional<int> err = check(Op::copyRange, to)) return -*err;
   }
   return ForwardingFileSystem::copyRange(in, out, count);
@@ -284,18 +249,12 @@ long FaultFileSystem::copyRange(int in, int out, size_t count) {
 
 int FaultFileSystem::sync(int fd) {
   if (const std::optional<int> err = checkedAt(Op::sync, fd, {}, "sync")) return -*err;
-  if (skipSyncs) return 0;
-  return ForwardingFileSystem::sync(fd);
+  return skipSyncs ? 0 : ForwardingFileSystem::sync(fd);
 }
 
 int FaultFileSystem::lock(int fd, int operation) {
   if (const std::optional<int> err = checkedAt(Op::lock, fd)) return -*err;
   return ForwardingFileSystem::lock(fd, operation);
-}
-
-int FaultFileSystem::startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) {
-  if (const std::optional<int> err = checkedAt(Op::writeBack, fd)) return -*err;
-  return ForwardingFileSystem::startWriteBack(fd, offset, count);
 }
 
 long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entries) {
@@ -320,11 +279,6 @@ void FaultFileSystem::makeDirectory(const std::string& path, mode_t mode) {
   ForwardingFileSystem::makeDirectory(path, mode);
 }
 
-void FaultFileSystem::setMode(const std::string& path, mode_t mode) {
-  throwIfFaulted(Op::setMode, path);
-  ForwardingFileSystem::setMode(path, mode);
-}
-
 int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
   if (const std::optional<int> err = checkedAt(Op::remove, folder, name, "remove")) return -*err;
   return ForwardingFileSystem::removeAt(folder, name, isFolder);
@@ -345,17 +299,12 @@ void FaultFileSystem::rename(const std::string& from, const std::string& to) {
 }
 
 std::optional<std::uint64_t> FaultFileSystem::freeSpace(const std::string& path) {
+  throwIfFaulted(Op::freeSpace, path);
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (const std::optional<int> err = check(Op::freeSpace, path)) throw systemError(*err, path);
     if (freeSpace_) return *freeSpace_;
   }
   return ForwardingFileSystem::freeSpace(path);
-}
-
-std::string FaultFileSystem::resolve(const std::string& path) {
-  throwIfFaulted(Op::resolve, path);
-  return ForwardingFileSystem::resolve(path);
 }
 
 void FaultFileSystem::setAttribute(const std::string& path, const std::string& name,

@@ -17,11 +17,11 @@
 
 namespace quillop::testing {
 
-enum class Op {
-  any,  // every operation below
-  open, stat, read, write, copyRange, sync, lock, list, makeDirectory, setMode, rename,
-  remove, freeSpace, resolve, setAttribute, writeBack
-};
+// What a fault can fail; `any` is every one of them.
+// clang-format off
+enum class Op { any, open, stat, read, write, copyRange, sync, lock, list, makeDirectory, rename,
+                remove, freeSpace, setAttribute };
+// clang-format on
 
 // Fails the calls of `op` on paths ending with `suffix` (empty: all) with `err`: the `nth`
 // matching call and, unless `once`, every later one. A rename matches on its destination.
@@ -46,14 +46,18 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::vector<std::string> log() const;
   void clearLog();
 
-  // Not faults but odd files and devices:
-  void shortWrites(std::string suffix, size_t most);  // at most `most` bytes a write
+  // Not faults but odd files and devices, for paths ending with `suffix`:
+  void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
+  void reportSize(std::string suffix, std::uint64_t size) {  // fstat and lstat, type kept
+    shape(kSize, std::move(suffix), size);
+  }
+  // Reads come from a virtual length, zeros unless `zeroFill` is false (the buffer left as it
+  // is, for copies nobody looks at).
+  void virtualContent(std::string suffix, std::uint64_t length, bool zeroFill = true) {
+    shape(zeroFill ? kZeros : kAsIs, std::move(suffix), length);
+  }
+  void discardWrites(std::string suffix) { shape(kDiscard, std::move(suffix), 0); }
   void setFreeSpace(std::optional<std::uint64_t> bytes);  // nullopt: "no value"
-  void reportSize(std::string suffix, std::uint64_t size);  // fstat and lstat, type kept
-  // Reads of a file ending with `suffix` come from a virtual length, zeros unless `zeroFill`
-  // is false (the buffer left as it is, for copies nobody looks at).
-  void virtualContent(std::string suffix, std::uint64_t length, bool zeroFill = true);
-  void discardWrites(std::string suffix);  // writes succeed, nothing stored
   // Syncs are counted, logged and faulted as usual but never reach the disk: for tests that run
   // hundreds of shares and do not test durability.
   std::atomic<bool> skipSyncs = false;
@@ -70,7 +74,6 @@ class FaultFileSystem : public ForwardingFileSystem {
   long copyRange(int in, int out, size_t count) override;
   int sync(int fd) override;
   int lock(int fd, int operation) override;
-  int startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) override;
   int openAt(int folder, const std::string& name, int flags, mode_t mode) override;
   int statAt(int folder, const std::string& name, struct stat& st) override;
   long readEntries(int folder, std::vector<DirectoryEntry>& entries) override;
@@ -78,52 +81,45 @@ class FaultFileSystem : public ForwardingFileSystem {
   int removeAt(int folder, const std::string& name, bool isFolder) override;
   struct stat linkStatus(const std::string& path) override;
   void makeDirectory(const std::string& path, mode_t mode) override;
-  void setMode(const std::string& path, mode_t mode) override;
   std::vector<std::string> list(const std::string& path) override;
   void rename(const std::string& from, const std::string& to) override;
   void remove(const std::string& path) override;
   std::optional<std::uint64_t> freeSpace(const std::string& path) override;
-  std::string resolve(const std::string& path) override;
   void setAttribute(const std::string& path, const std::string& name,
                     const std::string& value) override;
 
  private:
+  enum Shape { kShort, kSize, kZeros, kAsIs, kDiscard };
   struct Rule {
     Fault fault;
     int seen = 0;
   };
-  struct Virtual {
-    std::uint64_t length;
-    bool zeroFill;
-    std::uint64_t offset = 0;
-  };
+  void shape(Shape kind, std::string suffix, std::uint64_t value);
+  // The value of the last `kind` shape for `path`. Caller holds mutex_.
+  std::optional<std::uint64_t> shaped(Shape kind, const std::string& path) const;
   // The errno to fail this call with, if any; counts it. Caller holds mutex_.
   std::optional<int> check(Op op, const std::string& path);
-  // check() under the lock; without a fault, logs "<logAs> <path>" when `logAs` is given.
+  // check() under the lock for `path`, or for the descriptor `fd` (and the entry `name` beneath
+  // it); without a fault, logs "<logAs> <path>" when `logAs` is given.
   std::optional<int> checked(Op op, const std::string& path, const char* logAs = nullptr);
-  // checked() for the descriptor `fd`, or for the entry `name` beneath it.
   std::optional<int> checkedAt(Op op, int fd, const std::string& name = {},
                                const char* logAs = nullptr);
-  // Throws the error that checked() chose.
   void throwIfFaulted(Op op, const std::string& path, const char* logAs = nullptr);
-  bool special(const std::string& path, int in) const;  // copyRange must fall back for it
+  std::string pathNow(int fd, const std::string& name = {}) const;  // takes the lock
+  // The call, with `st` reshaped, unless a fault fails it first.
+  template <typename Call>
+  int stated(const std::string& path, struct stat& st, Call call);
+  int opened(int fd, const std::string& path);
   std::string pathOf(int fd) const;
   std::string pathAt(int folder, const std::string& name) const;
-  void opened(int fd, const std::string& path);
-  void sized(const std::string& path, struct stat& st) const;
-  static bool matches(const std::string& path, const std::string& suffix);
 
   mutable std::mutex mutex_;
   std::vector<Rule> rules_;
+  std::vector<std::tuple<Shape, std::string, std::uint64_t>> shapes_;
   int calls_ = 0;
-  std::vector<std::string> fired_;
-  std::vector<std::string> log_;
+  std::vector<std::string> fired_, log_;
   std::map<int, std::string> paths_;
-  std::map<int, Virtual> virtuals_;
-  std::vector<std::pair<std::string, size_t>> shortWrites_;
-  std::vector<std::pair<std::string, std::uint64_t>> reportedSizes_;
-  std::vector<std::tuple<std::string, std::uint64_t, bool>> virtualFiles_;
-  std::vector<std::string> discardedWrites_;
+  std::map<int, std::pair<std::uint64_t, std::uint64_t>> virtuals_;  // fd: read offset, length
   std::optional<std::optional<std::uint64_t>> freeSpace_;
   std::function<void(const std::string&, int)> openHook_;
   std::string readHookSuffix_;
