@@ -32,10 +32,6 @@ Error thrownError(Action&& action) {
     EXPECT_EQ(quillopError.message(), text);                                              \
   } while (0)
 
-// The statement throws the preparation's cancellation.
-#define EXPECT_CANCELLED(statement) \
-  EXPECT_TRUE(::quillop::testing::thrownError([&] { statement; }).isCancellation())
-
 // The statement throws a POSIX error with errno `err`.
 #define EXPECT_POSIX_ERROR(statement, err)                                                \
   do {                                                                                    \

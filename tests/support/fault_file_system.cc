@@ -33,11 +33,6 @@ std::vector<std::string> FaultFileSystem::log() const {
   return log_;
 }
 
-void FaultFileSystem::clearLog() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  log_.clear();
-}
-
 void FaultFileSystem::shape(Shape kind, std::string suffix, std::uint64_t value) {
   std::lock_guard<std::mutex> guard(mutex_);
   shapes_.emplace_back(kind, std::move(suffix), value);

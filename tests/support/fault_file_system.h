@@ -44,7 +44,6 @@ class FaultFileSystem : public ForwardingFileSystem {
   // Operation log: "open <path>", "sync <path>", "rename <from> <to>", "mkdir <path>",
   // "remove <path>", "close <path>".
   std::vector<std::string> log() const;
-  void clearLog();
 
   // Not faults but odd files and devices, for paths ending with `suffix`:
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
