@@ -33,8 +33,6 @@ class ManualQueue final : public MainQueue, public SerialQueue {
     onAThreadApart ? std::thread(std::move(job)).join() : job();
     return true;
   }
-  // Runs jobs until none is left (jobs they submit included); false when none ran.
-  bool runAll() { return runOne() && (runAll() || true); }
   // The guard holds the lock until the end of the full expression.
   bool pending() const { return std::lock_guard(*lock_), !jobs_->empty(); }
 
@@ -43,18 +41,17 @@ class ManualQueue final : public MainQueue, public SerialQueue {
   std::shared_ptr<std::deque<Job>> jobs_ = std::make_shared<std::deque<Job>>();
 };
 
-// An attachment whose loads wait in `queue` until the test delivers them.
+// An attachment (with a file URL) whose loads wait in `queue` until the test delivers them.
 struct FakeItemProvider final : ItemProvider {
-  FakeItemProvider(ManualQueue queue, LoadedItem item, std::optional<Error> error, bool fileUrl)
-      : queue(queue), item(std::move(item)), error(error), fileUrl(fileUrl) {}
-  bool hasFileUrl() const override { return fileUrl; }
+  FakeItemProvider(ManualQueue queue, LoadedItem item, std::optional<Error> error)
+      : queue(queue), item(std::move(item)), error(error) {}
+  bool hasFileUrl() const override { return true; }
   void loadFileUrl(Completion done) override {
     queue.async([=, this] { done(item, error); });
   }
   ManualQueue queue;
   const LoadedItem item;
   const std::optional<Error> error;
-  const bool fileUrl;
 };
 
 // Counts the grants asked for and given back.
@@ -77,16 +74,15 @@ struct FakeBundle final : Bundle {
   std::string path = "/opt/Movarix.app/Contents/PlugIns/QuillopShare.appex";
 };
 
-// Records every opening (asked on the main thread) as its path, followed by " new instance" if
-// so configured, and " at the back" if not activated. Answers it with `error` on a thread of its
+// Records every opening (asked on the main thread) as its path, followed by " ?" unless it
+// activates the running instance. Answers it with `error` on a thread of its
 // own before returning or, when made with `answerLater`, with success on a worker thread.
 struct FakeWorkspace final : Workspace {
   explicit FakeWorkspace(bool answerLater = false)
       : later(answerLater ? std::make_unique<WorkerQueue>("workspace") : nullptr) {}
-  void openApplication(const std::string& bundlePath, const OpenConfiguration& config,
+  void openApplication(const std::string& app, const OpenConfiguration& config,
                        Completion completion) override {
-    opened.push_back(bundlePath + (config.createsNewApplicationInstance ? " new instance" : "") +
-                     (config.activates ? "" : " at the back"));
+    opened.push_back(app + (config.activates && !config.createsNewApplicationInstance ? "" : " ?"));
     if (later) return later->async([completion] { completion(std::nullopt); });
     std::thread([&] { completion(error); }).join();
   }

@@ -23,14 +23,13 @@ class ShareHarness {
   std::string file(const std::string& name, const std::string& contents = "dati") {
     return writeFile(temp / name, contents), temp / name;
   }
-  std::shared_ptr<ItemProvider> attachment(LoadedItem item, std::optional<Error> error = {},
-                                           bool fileUrl = true) {
-    return std::make_shared<FakeItemProvider>(deliveries, std::move(item), error, fileUrl);
+  std::shared_ptr<ItemProvider> attachment(LoadedItem item, std::optional<Error> error = {}) {
+    return std::make_shared<FakeItemProvider>(deliveries, std::move(item), error);
   }
   // Makes the controller for a request with these input items (one item for `start(Attachments)`),
-  // loads its view and records each status-line change, end of the request and idle report. The
-  // clock is the system's; the work queue is a copy of `work`, or, with `workerThreads`, a thread
-  // of its own.
+  // loads its view, records each status-line change, end of the request and idle report, and shows
+  // it. The clock is the system's; the work queue is a copy of `work`, or, with `workerThreads`, a
+  // thread of its own.
   void start(std::vector<InputItem> items, bool withContext = true) {
     request = std::make_shared<ShareRequest>(std::move(items));
     request->setEndObserver([this] { ++ends; });
@@ -48,12 +47,13 @@ class ShareHarness {
       offMain += std::this_thread::get_id() != mainThread;
       statuses.push_back(text);
     });
+    controller->viewDidAppear();
   }
   void start(Attachments attachments) { start({InputItem{true, std::move(attachments)}}); }
-  // Runs queued jobs and deliveries, each delivery on a thread of its own, until nothing moves:
-  // the main thread's first, then the work queue's, then one delivery.
+  // Runs queued jobs and deliveries, each delivery on a thread of its own, until nothing moves,
+  // one at a time: a main-thread job if any, else a work job, else a delivery.
   void settle() {
-    while (main.runAll() + work.runAll() + deliveries.runOne(true)) continue;
+    while (main.runOne() || work.runOne() || deliveries.runOne(true)) continue;
   }
 
   // The progress bar as `updateProgress` leaves it now.

@@ -16,7 +16,6 @@ namespace {
 TEST(ShareStressTest, AnnullaWhileTheWorkGoesOnLeavesEachBatchPublishedOrAbsent) {
   ShareHarness share;  // a controller of its own for each share below
   share.workerThreads = true;
-  share.workspace = std::make_shared<FakeWorkspace>(true);
   makeFolder(share.temp / "Cartella");
   const std::vector<std::string> sources{
       share.file("piccolo.txt", "ciao"), share.file("medio.bin", std::string(300000, 'm')),
@@ -33,13 +32,11 @@ TEST(ShareStressTest, AnnullaWhileTheWorkGoesOnLeavesEachBatchPublishedOrAbsent)
     for (size_t i = random() % 4; i < 4; ++i) {
       attachments.push_back(argumentAttachment(sources[random() % 4], "/", delivery));
     }
-    share.statuses.clear();
     share.start(attachments);
     // "Annulla" once this many main-thread jobs have run (a progress line each, the launch, the
     // completion) while the work goes on; in a third of the shares the window closes then too.
     const size_t pressAt = random() % (attachments.size() + 3), closes = random() % 3 == 0;
     bool pressed = false, cancels = false;  // pressed at all; pressed before the request ended
-    share.controller->viewDidAppear();
     const std::weak_ptr<ShareViewController> weak = share.controller;
     for (size_t ran = 0;
          (share.controller ? share.controller->busy() : !weak.expired()) || share.main.pending();) {
