@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "linux/linux_services.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
 #include "support/fault_file_system.h"
@@ -16,28 +17,29 @@ class ShareHarness {
  public:
   // Points XDG_DATA_HOME at a fresh folder for the lifetime of the harness. Syncs are skipped:
   // durability is the store's to test, and shares here run by the hundred.
-  ShareHarness() {
-    temp.setEnv("XDG_DATA_HOME", temp / "data");
-    fs.skipSyncs = true;
-  }
+  ShareHarness() { temp.setEnv("XDG_DATA_HOME", temp / "data"), fs.skipSyncs = true; }
 
-  // A file below the harness's "sources" folder (parents made); returns its absolute path.
-  std::string file(const std::string& relative, const std::string& contents = "dati") {
-    const std::string path = temp / ("sources/" + relative);
-    makeFolder(path.substr(0, path.find_last_of('/')));
-    writeFile(path, contents);
-    return path;
+  // A file in the harness's temporary folder; returns its absolute path.
+  std::string file(const std::string& name, const std::string& contents = "dati") {
+    return writeFile(temp / name, contents), temp / name;
   }
-  std::shared_ptr<ItemProvider> attachment(bool fileUrl, LoadedItem item,
-                                           std::optional<Error> error = std::nullopt) {
-    return std::make_shared<FakeItemProvider>(fakes.deliveries, fileUrl, std::move(item), error);
+  std::shared_ptr<ItemProvider> attachment(LoadedItem item, std::optional<Error> error = {}) {
+    return std::make_shared<FakeItemProvider>(deliveries, std::move(item), error);
   }
   // Makes the controller for a request with these input items (one item for `start(Attachments)`),
-  // loads its view and records each status-line change, end of the request and idle report.
+  // loads its view, records each status-line change, end of the request and idle report, and shows
+  // it. The clock is the system's; the work queue is a copy of `work`, or, with `workerThreads`, a
+  // thread of its own.
   void start(std::vector<InputItem> items, bool withContext = true) {
     request = std::make_shared<ShareRequest>(std::move(items));
     request->setEndObserver([this] { ++ends; });
-    controller = ShareViewController::create(fakes.platform(fs));
+    auto makeQueue = [work = work, threads = workerThreads](auto& label) {
+      return threads ? std::unique_ptr<SerialQueue>(std::make_unique<WorkerQueue>(label))
+                     : std::make_unique<ManualQueue>(work);
+    };
+    controller = ShareViewController::create(
+        {std::make_shared<ManualQueue>(main), makeQueue, std::make_shared<FakeMediaTypes>(), scope,
+         std::make_shared<SystemClock>(), bundle, workspace, &fs});
     controller->setIdleObserver([this] { ++idleCalls; });
     if (withContext) controller->setExtensionContext(request);
     controller->loadView();
@@ -45,24 +47,13 @@ class ShareHarness {
       offMain += std::this_thread::get_id() != mainThread;
       statuses.push_back(text);
     });
+    controller->viewDidAppear();
   }
   void start(Attachments attachments) { start({InputItem{true, std::move(attachments)}}); }
-  // Runs queued jobs, deliveries and workspace answers (with `openingError`) until nothing moves.
-  void settle(std::optional<Error> openingError = std::nullopt) {
-    for (bool moved = true; moved;) {
-      moved = fakes.main->runAll() > 0;
-      moved = fakes.work->runAll() > 0 || moved;
-      moved = deliverNext() || moved;
-      moved = fakes.workspace->answer(openingError) || moved;
-    }
-  }
-
-  // Delivers the oldest load asked for on a thread of its own, which also releases its
-  // completion; false when none was pending.
-  bool deliverNext() {
-    if (!fakes.deliveries->pending()) return false;
-    std::thread([this] { fakes.deliveries->runOne(); }).join();
-    return true;
+  // Runs queued jobs and deliveries, each delivery on a thread of its own, until nothing moves,
+  // one at a time: a main-thread job if any, else a work job, else a delivery.
+  void settle() {
+    while (main.runOne() || work.runOne() || deliveries.runOne(true)) continue;
   }
 
   // The progress bar as `updateProgress` leaves it now.
@@ -73,17 +64,15 @@ class ShareHarness {
 
   std::string container() const { return temp / "data/group-containers/K7QZ4MRX2P.ex.quillop.mac"; }
   std::string inbox() const { return container() + "/quillop-share-inbox"; }
-  // The batch folders in the inbox, sorted.
-  std::vector<std::string> batches() const { return listFolder(inbox()); }
-  // The one batch folder's path; a test failure when there is not exactly one.
-  std::string onlyBatch() const {
-    EXPECT_EQ(batches().size(), 1u);
-    return inbox() + "/" + (batches().empty() ? "<none>" : batches().front());
-  }
+  std::vector<std::string> batches() const { return listFolder(inbox()); }  // sorted
 
   TempDir temp;
   FaultFileSystem fs;
-  FakePlatform fakes;
+  ManualQueue main, work, deliveries;  // the controller's copies; the loads asked for
+  std::shared_ptr<FakeScope> scope = std::make_shared<FakeScope>();
+  std::shared_ptr<FakeBundle> bundle = std::make_shared<FakeBundle>();
+  std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+  bool workerThreads = false;
   std::shared_ptr<ShareRequest> request;
   std::shared_ptr<ShareViewController> controller;
   std::vector<std::string> statuses;  // every text set, in order (the initial one not included)
@@ -91,19 +80,21 @@ class ShareHarness {
   std::atomic<int> offMain = 0, ends = 0, idleCalls = 0;    // statuses set elsewhere; the two ends
 };
 
+const std::string kUserCancel = "QuillopShare 2 Preparazione annullata.";  // requestState's
+const std::string kNoGroup =
+    "Condivisione Mac non configurata: serve un profilo con App Group autorizzato.";
+
 // The progress line for item `done` of `total`.
 inline std::string progressLine(size_t done, size_t total) {
   return "Preparati " + std::to_string(done) + " di " + std::to_string(total) + " file\u2026";
 }
 
-// The request's end, as text ("open", "completed", "cancelled: <domain> <code> <message>").
+// The request's end, as text: "open", "completed", or the cancelling error's domain, code and
+// message.
 inline std::string requestState(const ShareRequest& request) {
-  if (request.outcome() != ShareRequest::Outcome::cancelled) {
-    return request.outcome() == ShareRequest::Outcome::open ? "open" : "completed";
-  }
-  const Error error = *request.error();
-  return "cancelled: " + error.domain() + " " + std::to_string(error.code()) + " " +
-         error.message();
+  const std::optional<Error> error = request.error();
+  if (!error) return request.outcome() == ShareRequest::Outcome::open ? "open" : "completed";
+  return error->domain() + " " + std::to_string(error->code()) + " " + error->message();
 }
 
 }  // namespace quillop::testing
