@@ -95,6 +95,8 @@ TEST(LauncherTest, EveryInstalledActionSharesTheSelection) {
     env["NAUTILUS_SCRIPT_SELECTED_URIS"] = uris;
     const ChildResult result = runChild(argv, {.env = env, .directory = parent, .mergeErr = true});
     ASSERT_EQ(result.status, 0) << result.out;
+    // gio returns once the share has started; the share starts the host once it has published.
+    ASSERT_EQ(hostLog(prefix + "/lib/movarix/Movarix.app/Contents/MacOS", run, 60).size(), run);
     const std::vector<CheckedBatch> batches = checkInbox(inboxIn(data));
     ASSERT_EQ(batches.size(), 1u);
     EXPECT_TRUE(batches[0].verified()) << batches[0].problem.value_or("");
