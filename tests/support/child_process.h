@@ -18,7 +18,7 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 struct ChildOptions {
   EnvChanges env = {};
   std::string directory = {};  // empty: the current one
-  bool mergeErr = false;  // standard error into `out`, interleaved
+  bool mergeErr = false;       // standard error into `out`, interleaved
   // Sees every line of standard error as it comes, with the child's pid.
   std::function<void(pid_t, const std::string&)> onErrLine = {};
 };

@@ -24,18 +24,10 @@ Error thrownError(Action&& action) {
 }  // namespace quillop::testing
 
 // The statement throws the system's own failure (domain "QuillopShare", code 2) with `text`.
-#define EXPECT_FAILURE(statement, text)                                                   \
-  do {                                                                                    \
+#define EXPECT_FAILURE(statement, text)                                                        \
+  do {                                                                                         \
     const ::quillop::Error quillopError = ::quillop::testing::thrownError([&] { statement; }); \
-    EXPECT_EQ(quillopError.domain(), "QuillopShare");                                     \
-    EXPECT_EQ(quillopError.code(), 2);                                                    \
-    EXPECT_EQ(quillopError.message(), text);                                              \
-  } while (0)
-
-// The statement throws a POSIX error with errno `err`.
-#define EXPECT_POSIX_ERROR(statement, err)                                                \
-  do {                                                                                    \
-    const ::quillop::Error quillopError = ::quillop::testing::thrownError([&] { statement; }); \
-    EXPECT_EQ(quillopError.domain(), "POSIX");                                            \
-    EXPECT_EQ(quillopError.code(), err);                                                  \
+    EXPECT_EQ(quillopError.domain(), "QuillopShare");                                          \
+    EXPECT_EQ(quillopError.code(), 2);                                                         \
+    EXPECT_EQ(quillopError.message(), text);                                                   \
   } while (0)

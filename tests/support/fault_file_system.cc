@@ -46,11 +46,6 @@ std::optional<std::uint64_t> FaultFileSystem::shaped(Shape kind, const std::stri
   return value;
 }
 
-void FaultFileSystem::setFreeSpace(std::optional<std::uint64_t> bytes) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  freeSpace_ = bytes;
-}
-
 void FaultFileSystem::onOpen(std::function<void(const std::string&, int)> hook) {
   std::lock_guard<std::mutex> guard(mutex_);
   openHook_ = std::move(hook);
@@ -295,11 +290,11 @@ void FaultFileSystem::rename(const std::string& from, const std::string& to) {
 
 std::optional<std::uint64_t> FaultFileSystem::freeSpace(const std::string& path) {
   throwIfFaulted(Op::freeSpace, path);
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (freeSpace_) return *freeSpace_;
-  }
-  return ForwardingFileSystem::freeSpace(path);
+  std::unique_lock<std::mutex> guard(mutex_);
+  const std::optional<std::uint64_t> bytes = shaped(kFree, path);
+  guard.unlock();
+  if (!bytes) return ForwardingFileSystem::freeSpace(path);
+  return *bytes == kNoValue ? std::nullopt : bytes;
 }
 
 void FaultFileSystem::setAttribute(const std::string& path, const std::string& name,

@@ -56,7 +56,9 @@ class FaultFileSystem : public ForwardingFileSystem {
     shape(zeroFill ? kZeros : kAsIs, std::move(suffix), length);
   }
   void discardWrites(std::string suffix) { shape(kDiscard, std::move(suffix), 0); }
-  void setFreeSpace(std::optional<std::uint64_t> bytes);  // nullopt: "no value"
+  void setFreeSpace(std::optional<std::uint64_t> bytes) {  // nullopt: "no value"
+    shape(kFree, "", bytes.value_or(kNoValue));
+  }
   // Syncs are counted, logged and faulted as usual but never reach the disk: for tests that run
   // hundreds of shares and do not test durability.
   std::atomic<bool> skipSyncs = false;
@@ -88,7 +90,8 @@ class FaultFileSystem : public ForwardingFileSystem {
                     const std::string& value) override;
 
  private:
-  enum Shape { kShort, kSize, kZeros, kAsIs, kDiscard };
+  enum Shape { kShort, kSize, kZeros, kAsIs, kDiscard, kFree };
+  static constexpr std::uint64_t kNoValue = ~std::uint64_t{0};
   struct Rule {
     Fault fault;
     int seen = 0;
@@ -119,7 +122,6 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::vector<std::string> fired_, log_;
   std::map<int, std::string> paths_;
   std::map<int, std::pair<std::uint64_t, std::uint64_t>> virtuals_;  // fd: read offset, length
-  std::optional<std::optional<std::uint64_t>> freeSpace_;
   std::function<void(const std::string&, int)> openHook_;
   std::string readHookSuffix_;
   std::function<void(const std::string&)> readHook_;

@@ -27,8 +27,8 @@ void unlockTree(const std::string& path) {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
-                        "/quillop-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/quillop-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }

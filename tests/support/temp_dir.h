@@ -29,9 +29,9 @@ class TempDir {
 
 void writeFile(const std::string& path, const std::string& contents);
 std::string readFile(const std::string& path);
-bool exists(const std::string& path);  // lstat succeeds
+bool exists(const std::string& path);           // lstat succeeds
 unsigned permissions(const std::string& path);  // st_mode & 07777
-void makeFolder(const std::string& path);  // with parents
+void makeFolder(const std::string& path);       // with parents
 // Names inside a folder, sorted; empty when it cannot be listed.
 std::vector<std::string> listFolder(const std::string& path);
 
