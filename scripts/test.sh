@@ -30,4 +30,4 @@ if ! wait "$package"; then
   cat build/package/log
   exit 1
 fi
-QUILLOP_DEB=$(ls build/package/movarix-share_*.deb) ctest --preset asan -R deb_package_test
+QUILLOP_DEB=$(ls "$PWD"/build/package/movarix-share_*.deb) ctest --preset asan -R deb_package_test
