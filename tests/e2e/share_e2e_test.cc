@@ -146,7 +146,8 @@ TEST_F(ShareE2eTest, SignalsDuringAShare) {
     // clang-format on
     EXPECT_EQ(result.status, status) << signal;
     EXPECT_EQ(batches().size(), left) << signal;
-    EXPECT_EQ(hostLines().size(), std::min(left, 1u)) << signal;  // only SIGPIPE's share opened it
+    // Only SIGPIPE's share opened the host, which may still be starting.
+    EXPECT_EQ(hostLines(std::min(left, 1u)).size(), std::min(left, 1u)) << signal;
   }
   EXPECT_NE(whileStopped.find("1 lotto in preparazione"), std::string::npos) << whileStopped;
   EXPECT_NE(run({movarix}).out.find(": preparazione interrotta, tolto dalla"), std::string::npos);
