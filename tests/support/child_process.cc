@@ -49,7 +49,10 @@ ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& o
   // pipe, line by line, as the child writes it.
   const int out = memfd_create("out", MFD_CLOEXEC);
   int err[2];
-  if (out < 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (out < 0 || pipe2(err, O_CLOEXEC) != 0) {
+    if (out >= 0) close(out);
+    throw std::runtime_error("pipe failed");
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out, 1);
@@ -57,7 +60,13 @@ ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& o
   if (!options.directory.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
   }
-  const pid_t pid = spawn(argv, options.env, actions);
+  pid_t pid = 0;
+  try {
+    pid = spawn(argv, options.env, actions);
+  } catch (...) {
+    for (const int fd : {out, err[0], err[1]}) close(fd);
+    throw;
+  }
   close(err[1]);
   ChildResult result;
   std::string pending;
