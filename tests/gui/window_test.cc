@@ -95,7 +95,7 @@ class GuiShareTest : public ::testing::Test {
 TEST_F(GuiShareTest, TheWindowMatchesTheTableAndItsBarFillsByBytes) {
   const std::uint64_t size = 1ULL << 30;
   fs.reportSize("grande.iso", size);
-  fs.virtualContent("grande.iso", size, false);
+  fs.virtualContent("grande.iso", size);
   fs.discardWrites(".bin");
   fs.setFreeSpace(2 * size);
   Gate gate;

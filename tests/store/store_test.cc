@@ -81,7 +81,7 @@ TEST(Store, NamesTypesInboxAndImports) {
   // files are virtual: their bytes are neither read from nor written to any disk.
   std::uintmax_t resize = 0;  // the size "a" takes once a chunk is read from it
   const auto huge = [](F& fs, std::uint64_t size, std::uint64_t length) {
-    fs.reportSize("/a", size), fs.virtualContent("/a", length, false);
+    fs.reportSize("/a", size), fs.virtualContent("/a", length);
     fs.discardWrites(".bin"), fs.setFreeSpace(2 * kMaxBytes);
   };
   const auto fail = [](Fault fault) { return [fault](F& fs) { fs.inject(fault); }; };

@@ -35,25 +35,31 @@ struct Fault {
 
 class FaultFileSystem : public ForwardingFileSystem {
  public:
-  void inject(Fault fault);
+  void inject(Fault fault) {
+    locked([&] { rules_.push_back({std::move(fault)}); });
+  }
   // Calls that a Fault{Op::any} could have failed so far: the range of a sweep.
-  int calls() const;
+  int calls() const {
+    return locked([&] { return calls_; });
+  }
   // "<op> <path>" of each fault that fired.
-  std::vector<std::string> fired() const;
-
+  std::vector<std::string> fired() const {
+    return locked([&] { return fired_; });
+  }
   // Operation log: "open <path>", "sync <path>", "rename <from> <to>", "mkdir <path>",
   // "remove <path>", "close <path>".
-  std::vector<std::string> log() const;
+  std::vector<std::string> log() const {
+    return locked([&] { return log_; });
+  }
 
   // Not faults but odd files and devices, for paths ending with `suffix`:
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
   void reportSize(std::string suffix, std::uint64_t size) {  // fstat and lstat, type kept
     shape(kSize, std::move(suffix), size);
   }
-  // Reads come from a virtual length, zeros unless `zeroFill` is false (the buffer left as it
-  // is, for copies nobody looks at).
-  void virtualContent(std::string suffix, std::uint64_t length, bool zeroFill = true) {
-    shape(zeroFill ? kZeros : kAsIs, std::move(suffix), length);
+  // Reads come from a virtual length and leave the buffer as it is (for copies nobody reads).
+  void virtualContent(std::string suffix, std::uint64_t length) {
+    shape(kVirtual, std::move(suffix), length);
   }
   void discardWrites(std::string suffix) { shape(kDiscard, std::move(suffix), 0); }
   void setFreeSpace(std::optional<std::uint64_t> bytes) {  // nullopt: "no value"
@@ -63,9 +69,13 @@ class FaultFileSystem : public ForwardingFileSystem {
   // hundreds of shares and do not test durability.
   std::atomic<bool> skipSyncs = false;
   // Runs `hook(path, flags)` before every open, by path or beneath a folder.
-  void onOpen(std::function<void(const std::string&, int)> hook);
+  void onOpen(std::function<void(const std::string&, int)> hook) {
+    locked([&] { openHook_ = std::move(hook); });
+  }
   // Runs `hook(path)` after every successful read chunk from a file ending with `suffix`.
-  void onRead(std::string suffix, std::function<void(const std::string&)> hook);
+  void onRead(std::string suffix, std::function<void(const std::string&)> hook) {
+    locked([&] { readHook_ = {std::move(suffix), std::move(hook)}; });
+  }
 
   int open(const std::string& path, int flags, mode_t mode) override;
   int close(int fd) noexcept override;
@@ -90,30 +100,35 @@ class FaultFileSystem : public ForwardingFileSystem {
                     const std::string& value) override;
 
  private:
-  enum Shape { kShort, kSize, kZeros, kAsIs, kDiscard, kFree };
+  enum Shape { kShort, kSize, kVirtual, kDiscard, kFree };
   static constexpr std::uint64_t kNoValue = ~std::uint64_t{0};
   struct Rule {
     Fault fault;
     int seen = 0;
   };
-  void shape(Shape kind, std::string suffix, std::uint64_t value);
+  // Runs `action` under the lock.
+  template <typename Action>
+  auto locked(Action action) const -> decltype(action()) {
+    std::lock_guard guard(mutex_);
+    return action();
+  }
+  void shape(Shape kind, std::string suffix, std::uint64_t value) {
+    locked([&] { shapes_.emplace_back(kind, std::move(suffix), value); });
+  }
   // The value of the last `kind` shape for `path`. Caller holds mutex_.
   std::optional<std::uint64_t> shaped(Shape kind, const std::string& path) const;
-  // The errno to fail this call with, if any; counts it. Caller holds mutex_.
-  std::optional<int> check(Op op, const std::string& path);
-  // check() under the lock for `path`, or for the descriptor `fd` (and the entry `name` beneath
-  // it); without a fault, logs "<logAs> <path>" when `logAs` is given.
-  std::optional<int> checked(Op op, const std::string& path, const char* logAs = nullptr);
-  std::optional<int> checkedAt(Op op, int fd, const std::string& name = {},
-                               const char* logAs = nullptr);
+  // Counts the call; returns the errno to fail it with, if any, or else logs "<logAs> <path>"
+  // when `logAs` is given.
+  std::optional<int> gate(Op op, const std::string& path, const char* logAs = nullptr);
   void throwIfFaulted(Op op, const std::string& path, const char* logAs = nullptr);
-  std::string pathNow(int fd, const std::string& name = {}) const;  // takes the lock
-  // The call, with `st` reshaped, unless a fault fails it first.
+  // The path of the open `fd`, or of the entry `name` beneath it.
+  std::string pathOf(int fd, const std::string& name = {}) const;
+  // The open done by `call` once no fault fails it; records the descriptor's path.
+  template <typename Call>
+  int opened(const std::string& path, int flags, Call call);
+  // The status call done by `call`, its size reshaped, once no fault fails it.
   template <typename Call>
   int stated(const std::string& path, struct stat& st, Call call);
-  int opened(int fd, const std::string& path);
-  std::string pathOf(int fd) const;
-  std::string pathAt(int folder, const std::string& name) const;
 
   mutable std::mutex mutex_;
   std::vector<Rule> rules_;
@@ -123,8 +138,8 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::map<int, std::string> paths_;
   std::map<int, std::pair<std::uint64_t, std::uint64_t>> virtuals_;  // fd: read offset, length
   std::function<void(const std::string&, int)> openHook_;
-  std::string readHookSuffix_;
-  std::function<void(const std::string&)> readHook_;
+  using Hook = std::function<void(const std::string&)>;
+  std::pair<std::string, Hook> readHook_;
 };
 
 }  // namespace quillop::testing
