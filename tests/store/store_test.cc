@@ -95,9 +95,13 @@ TEST(Store, NamesTypesInboxAndImports) {
       {[](F& fs) { fs.setFreeSpace(600'000 + 16'777'216); }, 0, "Spazio insufficiente sul Mac."},
       {fail({Op::open, ".bin", EACCES}), 0, "File non leggibile."},
       {fail({Op::write, ".bin", 0}), 0, "Scrittura interrotta."},
+      // A size of 0, yet data without end (as /proc/self/pagemap): stopped at its first chunk.
+      {[&](F& fs) { huge(fs, 0, kMaxBytes + 1); }, 0, "Il file è cambiato durante la copia."},
       {[&](F&) { resize = 700'000; }, 0, "Il file è cambiato durante la copia."},
       {[&](F&) { resize = 300'000; }, 0, "Il file è cambiato durante la copia."},
   };
+  // An inbox that is a link to a folder: the user attribute goes on the folder, not on the link.
+  std::filesystem::create_directory_symlink(temp / "data", temp / "imports");
   for (const auto& [setup, stop, message] : imports) {
     writeFile(temp / "a", std::string(600'000, 'a'));
     F fs;

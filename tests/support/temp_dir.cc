@@ -23,6 +23,10 @@ void unlockTree(const std::string& path) {
   for (const std::string& name : listFolder(path)) unlockTree(path + "/" + name);
 }
 
+void apply(const std::string& name, const std::optional<std::string>& value) {
+  value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+}
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -34,27 +38,15 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  for (const auto& [name, value] : savedEnv_) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
+  for (const auto& [name, value] : savedEnv_) apply(name, value);
   unlockTree(path_);
   removeTree(FileSystem::posix(), path_);
 }
 
 void TempDir::setEnv(const std::string& name, const std::optional<std::string>& value) {
-  if (!savedEnv_.contains(name)) {
-    const char* previous = std::getenv(name.c_str());
-    savedEnv_[name] = previous ? std::optional<std::string>(previous) : std::nullopt;
-  }
-  if (value) {
-    setenv(name.c_str(), value->c_str(), 1);
-  } else {
-    unsetenv(name.c_str());
-  }
+  const char* previous = std::getenv(name.c_str());
+  savedEnv_.try_emplace(name, previous ? std::optional<std::string>(previous) : std::nullopt);
+  apply(name, value);
 }
 
 void writeFile(const std::string& path, const std::string& contents) {
