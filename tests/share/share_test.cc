@@ -212,32 +212,5 @@ TEST(ReadTicketTest, OnlyAFreshWellFormedSmallFileGivesItsTicket) {
   }
 }
 
-// Command-line arguments: paths against the working folder, local file URIs as they are, any
-// other text with a scheme a link; delivered through the queue, never at once.
-TEST(ArgumentAttachmentTest, PathsFileUrisAndLinks) {
-  const auto delivery = std::make_shared<ManualQueue>();
-  const std::string home = "/home/giulia/Documenti";
-  const auto path = [](const std::string& path) { return LoadedItem(Url::fromPath(path)); };
-  for (const auto& [argument, expected] : std::vector<std::pair<std::string, LoadedItem>>{
-           {"foto/città.jpg", path(home + "/foto/città.jpg")},
-           {"./a/../b.txt", path(home + "/b.txt")},
-           {"/srv/Cartella/", path("/srv/Cartella")},
-           {"./nota:1.txt", path(home + "/nota:1.txt")},
-           {"file:///tmp/citt%C3%A0.txt", "file:///tmp/citt%C3%A0.txt"},
-           {"file://LocalHost/tmp/a.txt", "file://LocalHost/tmp/a.txt"},
-           {"https://example.com/a.txt", std::monostate{}},
-           {"file://altro/tmp/a.txt", std::monostate{}},
-           {"file:///tmp/a b%20.txt", path("/tmp/a b%20.txt")},
-           {"FILE://localhost/tmp/città.txt", path("/tmp/città.txt")},
-           {"file:a b.txt", std::monostate{}}}) {  // nothing, for a link
-    const auto provider = argumentAttachment(argument, home, delivery);
-    LoadedItem delivered = 0.0;  // not yet
-    provider->loadFileUrl([&](LoadedItem item, auto) { delivered = std::move(item); });
-    EXPECT_TRUE(std::holds_alternative<double>(delivered) && delivery->runOne()) << argument;
-    EXPECT_TRUE(delivered == expected) << argument;
-    EXPECT_EQ(provider->hasFileUrl(), delivered.index() != 0) << argument;
-  }
-}
-
 }  // namespace
 }  // namespace quillop::testing

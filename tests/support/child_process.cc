@@ -7,8 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -69,24 +73,17 @@ ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& o
   }
   close(err[1]);
   ChildResult result;
-  std::string pending;
-  char buffer[4096];
-  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    pending.append(buffer, static_cast<size_t>(n));
-    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-      result.errLines.push_back(pending.substr(0, end));
-      if (options.onErrLine) options.onErrLine(pid, result.errLines.back());
-    }
+  FILE* errors = fdopen(err[0], "r");
+  char* line = nullptr;
+  size_t capacity = 0;
+  for (ssize_t n; (n = getline(&line, &capacity, errors)) > 0;) {
+    result.errLines.emplace_back(line, n - (line[n - 1] == '\n'));
+    if (options.onErrLine) options.onErrLine(pid, result.errLines.back());
   }
-  if (!pending.empty()) result.errLines.push_back(pending);
-  close(err[0]);
+  std::free(line);
+  std::fclose(errors);
   result.status = waitChild(pid);
-  for (ssize_t n;
-       (n = pread(out, buffer, sizeof buffer, static_cast<off_t>(result.out.size()))) > 0;) {
-    result.out.append(buffer, static_cast<size_t>(n));
-  }
+  result.out = readFile("/proc/self/fd/" + std::to_string(out));
   close(out);
   return result;
 }
