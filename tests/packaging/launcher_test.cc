@@ -37,13 +37,29 @@ TEST(LauncherTest, EveryInstalledActionSharesTheSelection) {
   // clang-format off
   const std::tuple<std::string, std::string, bool> lines[] = {  // file, line, present
       {"applications/ex.quillop.mac.share.desktop", "\nNoDisplay=true\n", true},
-      {"applications/ex.quillop.mac.share.desktop", "\nMimeType=", false},  // no default opener
       {"kio/servicemenus/ex.quillop.mac.share.desktop", "\nMimeType=application/octet-stream;inode/directory;\n", true},
       {"nemo/actions/ex.quillop.mac.share.nemo_action", "\nSelection=notnone\nExtensions=any;\n", true},
   };
   // clang-format on
   for (const auto& [file, line, present] : lines)
     EXPECT_EQ(readFile(share + file).find(line) != std::string::npos, present) << file << line;
+  // A double click, xdg-open or `gio open` starts the default application of the type, which GLib
+  // picks among the entries that update-desktop-database (the package's trigger) lists for it:
+  // none of ours. A stray entry shows that GLib reads this environment.
+  writeFile(share + "applications/estraneo.desktop",
+            "[Desktop Entry]\nType=Application\nName=X\nExec=true %F\n"
+            "MimeType=application/octet-stream;inode/directory;\n");
+  ASSERT_EQ(runChild({"update-desktop-database", share + "applications"}).status, 0);
+  for (const std::string type : {"application/octet-stream", "inode/directory"}) {
+    const ChildResult mime =
+        runChild({"gio", "mime", type}, {.env = {{"HOME", home},
+                                                 {"XDG_DATA_HOME", share},
+                                                 {"XDG_DATA_DIRS", temp.path()},
+                                                 {"XDG_CONFIG_HOME", home},
+                                                 {"XDG_CONFIG_DIRS", temp.path()}}});
+    EXPECT_NE(mime.out.find("estraneo.desktop"), std::string::npos) << mime.out;
+    EXPECT_EQ(mime.out.find("ex.quillop.mac.share"), std::string::npos) << mime.out;
+  }
 
   const std::string parent = temp / "riga\nnuova è";
   std::vector<std::string> names{"con spazio.txt", "100% #1 & (x) [y].txt", "a%20b.txt",
