@@ -17,7 +17,6 @@
 #include "gui_front_end.h"
 #include "line_limited_label.h"
 #include "linux/linux_share_platform.h"
-#include "linux/process_workspace.h"
 #include "linux/qt_main_queue.h"
 #include "progress_text.h"
 #include "share/argument_attachments.h"
@@ -43,9 +42,8 @@ class GuiShareTest : public ::testing::Test {
     (void)QTest::qWaitFor([&] { return gone.expired(); });
   }
 
-  // Shows the window for files of these names, inside the host bundle `host`.
-  void show(const std::vector<std::string>& names, const std::string& host = "/opt/Movarix.app",
-            std::shared_ptr<Workspace> workspace = std::make_shared<FakeWorkspace>(true)) {
+  // Shows the window for files of these names.
+  void show(const std::vector<std::string>& names) {
     InputItem item{true, {}};
     for (const std::string& name : names) {
       writeFile(temp / name, "dati");
@@ -54,9 +52,7 @@ class GuiShareTest : public ::testing::Test {
     request = std::make_shared<ShareRequest>(names.empty() ? std::vector<InputItem>{}
                                                            : std::vector<InputItem>{item});
     SharePlatform platform = linuxSharePlatform(mainQueue);
-    auto bundle = std::make_shared<FakeBundle>();
-    bundle->path = host + "/Contents/PlugIns/QuillopShare.appex";
-    platform.bundle = bundle;
+    platform.bundle = std::make_shared<FakeBundle>();
     platform.workspace = workspace;
     platform.fileSystem = &fs;
     controller = ShareViewController::create(platform);
@@ -83,6 +79,7 @@ class GuiShareTest : public ::testing::Test {
   TempDir temp;
   FaultFileSystem fs;  // declared before the controller's queues, which use it
   std::shared_ptr<WorkerQueue> delivery = std::make_shared<WorkerQueue>("item-loading");
+  std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
   std::shared_ptr<QtMainQueue> mainQueue = std::make_shared<QtMainQueue>();
   std::shared_ptr<ShareRequest> request;
   std::shared_ptr<ShareViewController> controller;
@@ -174,9 +171,10 @@ TEST_F(GuiShareTest, EscapeCancelsAndTheBatchIsRemovedEvenIfTheShareDoesNotStop)
 // demand; closing it exits with 1, for a failed opening (the published batch stays) as for an
 // empty selection.
 TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {
-  const std::string host = temp / ("Cartella condivisa dell'ufficio amministrativo/Archivio "
-                                   "pratiche dell'anno in corso/Movarix.app");  // no executable
-  show({"fattura.pdf"}, host, std::make_shared<ProcessWorkspace>());
+  workspace->error = systemError(ENOENT,
+                                 "/opt/Cartella condivisa dell'ufficio amministrativo/"
+                                 "Archivio pratiche dell'anno in corso/Movarix.app");
+  show({"fattura.pdf"});
   ASSERT_TRUE(waitFor([&] {
     return !controller->busy() && label().text().startsWith("File preparati. Apri Movarix. ");
   }));

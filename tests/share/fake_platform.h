@@ -75,20 +75,16 @@ struct FakeBundle final : Bundle {
 };
 
 // Records every opening (asked on the main thread) as its path, followed by " ?" unless it
-// activates the running instance. Answers it with `error` on a thread of its
-// own before returning or, when made with `answerLater`, with success on a worker thread.
+// activates the running instance. Answers it with `error` on a thread of its own before
+// returning.
 struct FakeWorkspace final : Workspace {
-  explicit FakeWorkspace(bool answerLater = false)
-      : later(answerLater ? std::make_unique<WorkerQueue>("workspace") : nullptr) {}
   void openApplication(const std::string& app, const OpenConfiguration& config,
                        Completion completion) override {
     opened.push_back(app + (config.activates && !config.createsNewApplicationInstance ? "" : " ?"));
-    if (later) return later->async([completion] { completion(std::nullopt); });
     std::thread([&] { completion(error); }).join();
   }
   std::optional<Error> error;
   std::vector<std::string> opened;
-  std::unique_ptr<WorkerQueue> later;
 };
 
 }  // namespace quillop::testing
