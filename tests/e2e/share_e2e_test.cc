@@ -4,6 +4,7 @@
 // --terminal is given, the terminal when there is no display that opens.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,8 +104,16 @@ TEST_F(ShareE2eTest, EveryFormOfFileAndFolderMakesOneBatchTheStandInVerifies) {
         std::string(", 4 voci verificate")})  // a hidden file and an empty folder too
     EXPECT_NE(report.out.find(line), std::string::npos) << report.out;
 
-  // --take removes only what verifies; a hostile name reaches the terminal made printable.
+  // A host still running is brought to the front, not started again.
+  const std::string host = temp / "Movarix.app/Contents/MacOS/Movarix";
+  const pid_t running = startChild({host, "--stay"});
+  ASSERT_EQ(hostLines(2).size(), 2u);               // the first share's host, and this one
   ASSERT_EQ(run({extension, paths[4]}).status, 0);  // a second batch, which verifies
+  EXPECT_EQ(hostLines(3).back(), "activated " + std::to_string(running));
+  kill(running, SIGTERM);
+  EXPECT_EQ(waitChild(running), 0);
+
+  // --take removes only what verifies; a hostile name reaches the terminal made printable.
   writeFile(inbox + "/" + batch.id + "/" + batch.files[0].entry.id + ".bin", "x");
   makeFolder(inbox + "/\x1b]0;x\x07\xc2\x9b" + "2J");
   writeFile(inbox + "/\x1b]0;x\x07\xc2\x9b" + "2J/manifest.json", "{}");
@@ -113,6 +122,14 @@ TEST_F(ShareE2eTest, EveryFormOfFileAndFolderMakesOneBatchTheStandInVerifies) {
   EXPECT_NE(taken.out.find("Lotto " + batch.id + ": NON VALIDO"), std::string::npos);
   EXPECT_NE(taken.out.find("Lotto ?]0;x??2J: NON VALIDO"), std::string::npos) << taken.out;
   EXPECT_EQ(batches().size(), 2u);
+
+  // A host that cannot be started: the batch stays, and the share says how to send it.
+  ASSERT_EQ(chmod(host.c_str(), 0644), 0);
+  const ChildResult unopened = run({extension, paths[4]});
+  EXPECT_EQ(unopened.status, 1);
+  EXPECT_TRUE(unopened.errLines.back().starts_with("File preparati. Apri Movarix. "))
+      << unopened.out;
+  EXPECT_EQ(batches().size(), 3u);
 }
 
 // Standard descriptors closed at start must not end up as the share's own signal pipe.

@@ -14,7 +14,7 @@ std::optional<std::uint64_t> FaultFileSystem::shaped(Shape kind, const std::stri
   return value;
 }
 
-std::optional<int> FaultFileSystem::gate(Op op, const std::string& path, const char* logAs) {
+std::optional<int> FaultFileSystem::gate(Op op, const std::string& path) {
   static const char* const names[] = {
       "any",  "open", "stat",          "read",   "write",  "copyRange", "sync",
       "lock", "list", "makeDirectory", "rename", "remove", "freeSpace", "setAttribute"};
@@ -28,12 +28,11 @@ std::optional<int> FaultFileSystem::gate(Op op, const std::string& path, const c
       fired_.push_back(std::string(names[static_cast<int>(op)]) + " " + path);
     }
   }
-  if (!err && logAs != nullptr) log_.push_back(std::string(logAs) + " " + path);
   return err;
 }
 
-void FaultFileSystem::throwIfFaulted(Op op, const std::string& path, const char* logAs) {
-  if (const std::optional<int> err = gate(op, path, logAs)) throw systemError(*err, path);
+void FaultFileSystem::throwIfFaulted(Op op, const std::string& path) {
+  if (const std::optional<int> err = gate(op, path)) throw systemError(*err, path);
 }
 
 std::string FaultFileSystem::pathOf(int fd, const std::string& name) const {
@@ -72,11 +71,7 @@ int FaultFileSystem::openAt(int folder, const std::string& name, int flags, mode
 }
 
 int FaultFileSystem::close(int fd) noexcept {
-  locked([&] {
-    log_.push_back("close " + paths_[fd]);
-    paths_.erase(fd);
-    virtuals_.erase(fd);
-  });
+  locked([&] { paths_.erase(fd), virtuals_.erase(fd); });
   return ForwardingFileSystem::close(fd);
 }
 
@@ -159,7 +154,9 @@ long FaultFileSystem::copyRange(int in, int out, size_t count) {
 }
 
 int FaultFileSystem::sync(int fd) {
-  if (const std::optional<int> err = gate(Op::sync, pathOf(fd), "sync")) return -*err;
+  const std::string path = pathOf(fd);
+  if (const std::optional<int> err = gate(Op::sync, path)) return -*err;
+  locked([&] { log_.push_back("sync " + path); });
   return skipSyncs ? 0 : ForwardingFileSystem::sync(fd);
 }
 
@@ -174,12 +171,12 @@ long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entri
 }
 
 int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
-  const std::optional<int> err = gate(Op::makeDirectory, pathOf(folder, name), "mkdir");
+  const std::optional<int> err = gate(Op::makeDirectory, pathOf(folder, name));
   return err ? -*err : ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
 }
 
 int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
-  const std::optional<int> err = gate(Op::remove, pathOf(folder, name), "remove");
+  const std::optional<int> err = gate(Op::remove, pathOf(folder, name));
   return err ? -*err : ForwardingFileSystem::removeAt(folder, name, isFolder);
 }
 
@@ -189,12 +186,12 @@ std::vector<std::string> FaultFileSystem::list(const std::string& path) {
 }
 
 void FaultFileSystem::makeDirectory(const std::string& path, mode_t mode) {
-  throwIfFaulted(Op::makeDirectory, path, "mkdir");
+  throwIfFaulted(Op::makeDirectory, path);
   ForwardingFileSystem::makeDirectory(path, mode);
 }
 
 void FaultFileSystem::remove(const std::string& path) {
-  throwIfFaulted(Op::remove, path, "remove");
+  throwIfFaulted(Op::remove, path);
   ForwardingFileSystem::remove(path);
 }
 

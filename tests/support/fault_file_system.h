@@ -46,8 +46,7 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::vector<std::string> fired() const {
     return locked([&] { return fired_; });
   }
-  // Operation log: "open <path>", "sync <path>", "rename <from> <to>", "mkdir <path>",
-  // "remove <path>", "close <path>".
+  // Operation log: "open <path>", "sync <path>", "rename <from> <to>".
   std::vector<std::string> log() const {
     return locked([&] { return log_; });
   }
@@ -117,10 +116,9 @@ class FaultFileSystem : public ForwardingFileSystem {
   }
   // The value of the last `kind` shape for `path`. Caller holds mutex_.
   std::optional<std::uint64_t> shaped(Shape kind, const std::string& path) const;
-  // Counts the call; returns the errno to fail it with, if any, or else logs "<logAs> <path>"
-  // when `logAs` is given.
-  std::optional<int> gate(Op op, const std::string& path, const char* logAs = nullptr);
-  void throwIfFaulted(Op op, const std::string& path, const char* logAs = nullptr);
+  // Counts the call; returns the errno to fail it with, if any.
+  std::optional<int> gate(Op op, const std::string& path);
+  void throwIfFaulted(Op op, const std::string& path);
   // The path of the open `fd`, or of the entry `name` beneath it.
   std::string pathOf(int fd, const std::string& name = {}) const;
   // The open done by `call` once no fault fails it; records the descriptor's path.
