@@ -16,16 +16,19 @@ namespace {
 
 using State = SharePreparation::State;
 
-// One share of two files, a folder, and a file as URL text and as URL bytes, with a hand-over
-// ticket waiting. Call N fails, for every N and errno: the share publishes a batch that verifies
+// One share of two files (one copied by copy_file_range, one through the buffer), a folder, and
+// a file as URL text and as URL bytes, with a hand-over ticket waiting; JSON files go out in
+// short writes. Call N fails, for every N and errno: the share publishes a batch that verifies
 // and opens the host, or it publishes nothing, leaves no batch and shows the error; either way
-// its work ends once and "Annulla" still answers. (Removals run only after a failure, so no run
-// fails one.)
+// its work ends once, "Annulla" still answers and no descriptor stays open. A file system
+// without user attributes (ENOTSUP) still publishes. (Removals run only after a failure, so no
+// run fails one.)
 TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
   ShareHarness in;  // its folder holds the sources
   makeFolder(in.temp / "Cartella/vuota");
-  const std::string a = in.file("a.txt", "uno"), text = Url::fromPath(a).text();
-  const std::vector<LoadedItem> items{Url::fromPath(a), Url::fromPath(in.file("b.jpg", "due")),
+  const std::string a = in.file("a.txt", std::string(300'000, 'a')), text = Url::fromPath(a).text();
+  const std::string b = in.file("b.jpg", std::string(600'001, 'b'));
+  const std::vector<LoadedItem> items{Url::fromPath(a), Url::fromPath(b),
                                       Url::fromPath(in.temp / "Cartella"), text,
                                       Bytes(text.begin(), text.end())};
   const std::vector<std::string> mapped{
@@ -33,7 +36,8 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       kNoGroup, "Sorgente non leggibile.", "File non leggibile.", "File speciale non supportato.",
       "Impossibile preparare la cartella."};
   int calls = 0;
-  for (const int err : {0, EIO, ENOSPC}) {  // 0: the clean run, which counts the calls
+  const size_t descriptors = listFolder("/proc/self/fd").size();
+  for (const int err : {0, EIO, ENOSPC, ENOTSUP}) {  // 0: the clean run, which counts the calls
     for (int n = err ? 1 : 0; n <= (err ? calls : 0); ++n) {
       SCOPED_TRACE(::testing::Message() << "call " << n << " fails with " << err);
       ShareHarness share;
@@ -41,6 +45,7 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
           "{\"time\":" + std::to_string(SystemClock().now()) + ",\"ticket\":\"T\"}";
       makeFolder(share.container());
       writeFile(share.container() + "/ready.json", ready);
+      share.fs.onRead("b.jpg", [](auto&) {}), share.fs.shortWrites(".tmp", 100);
       if (err) share.fs.inject({Op::any, "", err, n, true});
       Attachments attachments;
       for (const LoadedItem& item : items) attachments.push_back(share.attachment(item));
@@ -53,6 +58,7 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       ASSERT_EQ(share.batches().size(), published ? 1u : 0u);
       EXPECT_EQ(share.workspace->opened, std::vector<std::string>(published, "/opt/Movarix.app"));
       EXPECT_EQ(requestState(*share.request), published ? "completed" : "open");
+      EXPECT_TRUE(published || err != ENOTSUP || !share.fs.fired()[0].starts_with("setAttr"));
       if (published) {
         const CheckedBatch batch = checkBatch(share.inbox() + "/" + share.batches()[0]);
         EXPECT_TRUE(batch.verified()) << batch.problem.value_or("");
@@ -78,6 +84,7 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       EXPECT_EQ(share.ends, 1);
     }
   }
+  EXPECT_EQ(listFolder("/proc/self/fd").size(), descriptors);
 }
 
 // "Annulla" while the second of three copies reads: the copy stops, no later item is asked for,
