@@ -49,8 +49,7 @@ class GuiShareTest : public ::testing::Test {
       writeFile(temp / name, "dati");
       item.attachments.push_back(argumentAttachment(temp / name, "/", delivery));
     }
-    request = std::make_shared<ShareRequest>(names.empty() ? std::vector<InputItem>{}
-                                                           : std::vector<InputItem>{item});
+    request = std::make_shared<ShareRequest>(std::vector<InputItem>(!names.empty(), item));
     SharePlatform platform = linuxSharePlatform(mainQueue);
     platform.bundle = std::make_shared<FakeBundle>();
     platform.workspace = workspace;

@@ -26,6 +26,7 @@ using State = SharePreparation::State;
 TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
   ShareHarness in;  // its folder holds the sources
   makeFolder(in.temp / "Cartella/vuota");
+  in.file("Cartella/dati", std::string(300'000, 'c'));
   const std::string a = in.file("a.txt", std::string(300'000, 'a')), text = Url::fromPath(a).text();
   const std::string b = in.file("b.jpg", std::string(600'001, 'b'));
   const std::vector<LoadedItem> items{Url::fromPath(a), Url::fromPath(b),
