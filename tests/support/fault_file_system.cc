@@ -143,9 +143,10 @@ long FaultFileSystem::copyRange(int in, int out, size_t count) {
   const bool byHand = locked([&] {
     return virtuals_.contains(in) || (readHook_.second && from.ends_with(readHook_.first)) ||
            shaped(kShort, to) || shaped(kDiscard, to) ||
-           std::ranges::any_of(rules_, [&](const Rule& rule) {
-             return (rule.fault.op == Op::read && from.ends_with(rule.fault.suffix)) ||
-                    (rule.fault.op == Op::write && to.ends_with(rule.fault.suffix));
+           std::ranges::any_of(rules_, [&](const auto& rule) {
+             const auto& [op, suffix, err, nth, once] = rule.first;
+             return (op == Op::read && from.ends_with(suffix)) ||
+                    (op == Op::write && to.ends_with(suffix));
            });
   });
   if (byHand) return -EXDEV;

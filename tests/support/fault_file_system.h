@@ -36,20 +36,14 @@ struct Fault {
 class FaultFileSystem : public ForwardingFileSystem {
  public:
   void inject(Fault fault) {
-    locked([&] { rules_.push_back({std::move(fault)}); });
+    locked([&] { rules_.emplace_back(std::move(fault), 0); });
   }
   // Calls that a Fault{Op::any} could have failed so far: the range of a sweep.
-  int calls() const {
-    return locked([&] { return calls_; });
-  }
+  int calls() const { return copy(&FaultFileSystem::calls_); }
   // "<op> <path>" of each fault that fired.
-  std::vector<std::string> fired() const {
-    return locked([&] { return fired_; });
-  }
+  std::vector<std::string> fired() const { return copy(&FaultFileSystem::fired_); }
   // Operation log: "open <path>", "sync <path>", "rename <from> <to>".
-  std::vector<std::string> log() const {
-    return locked([&] { return log_; });
-  }
+  std::vector<std::string> log() const { return copy(&FaultFileSystem::log_); }
 
   // Not faults but odd files and devices, for paths ending with `suffix`:
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
@@ -101,10 +95,12 @@ class FaultFileSystem : public ForwardingFileSystem {
  private:
   enum Shape { kShort, kSize, kVirtual, kDiscard, kFree };
   static constexpr std::uint64_t kNoValue = ~std::uint64_t{0};
-  struct Rule {
-    Fault fault;
-    int seen = 0;
-  };
+  // A copy of `member`, taken under the lock.
+  template <typename T>
+  T copy(T FaultFileSystem::*member) const {
+    std::lock_guard guard(mutex_);
+    return this->*member;
+  }
   // Runs `action` under the lock.
   template <typename Action>
   auto locked(Action action) const -> decltype(action()) {
@@ -129,7 +125,7 @@ class FaultFileSystem : public ForwardingFileSystem {
   int stated(const std::string& path, struct stat& st, Call call);
 
   mutable std::mutex mutex_;
-  std::vector<Rule> rules_;
+  std::vector<std::pair<Fault, int>> rules_;  // and the matching calls seen
   std::vector<std::tuple<Shape, std::string, std::uint64_t>> shapes_;
   int calls_ = 0;
   std::vector<std::string> fired_, log_;
