@@ -9,7 +9,6 @@
 #include <QTest>
 #include <array>
 #include <csignal>
-#include <latch>
 
 #include "archive/limits.h"
 #include "e2e_support.h"
@@ -25,13 +24,6 @@
 
 namespace quillop::testing {
 namespace {
-
-// Holds back the thread that passes it (a read on the controller's work queue) until opened.
-struct Gate {
-  std::latch opened{1};
-  std::atomic<bool> held{false};
-  void pass() { held = true, opened.wait(); }
-};
 
 class GuiShareTest : public ::testing::Test {
  protected:

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <deque>
+#include <latch>
 #include <mutex>
 #include <thread>
 
@@ -39,6 +40,13 @@ class ManualQueue final : public MainQueue, public SerialQueue {
  private:
   std::shared_ptr<std::mutex> lock_ = std::make_shared<std::mutex>();
   std::shared_ptr<std::deque<Job>> jobs_ = std::make_shared<std::deque<Job>>();
+};
+
+// Holds back the threads that pass it (a read on the controller's work queue) until opened.
+struct Gate {
+  std::latch opened{1};
+  std::atomic<bool> held{false};
+  void pass() { held = true, opened.wait(); }
 };
 
 // An attachment (with a file URL) whose loads wait in `queue` until the test delivers them.

