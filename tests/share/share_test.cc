@@ -147,7 +147,6 @@ TEST(ShareIntakeTest, RequestsDeliveriesAndHosts) {
       {single("file://altro/etc/hosts"), {none}, ""},
       {single(Bytes{'a', ' ', 'b'}), {none}, ""},
       {{{true, hundred}, {true, {probe.attachment(text)}}}, {count}, ""},
-      {{{true, {}}, {true, {}}}, {count}, ""},
       {{one[0], {false, one[0].attachments}}, {count}, ""},
       {one, {count}, "no context"},
       {one, {}, "annulla"},

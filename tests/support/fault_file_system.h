@@ -49,14 +49,13 @@ class FaultFileSystem : public ForwardingFileSystem {
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
   // Sizes that fstat and lstat report, the type kept.
   void reportSize(std::string suffix, std::uint64_t size) { shape(kSize, std::move(suffix), size); }
-  // Reads come from a virtual length and leave the buffer as it is (for copies nobody reads).
-  void virtualContent(std::string suffix, std::uint64_t length) {
-    shape(kVirtual, std::move(suffix), length);
+  // Reads come from a virtual length `n` and leave the buffer as it is (for copies nobody reads).
+  void virtualContent(std::string suffix, std::uint64_t n) {
+    shape(kVirtual, std::move(suffix), n);
   }
   void discardWrites(std::string suffix) { shape(kDiscard, std::move(suffix), 0); }
-  void setFreeSpace(std::optional<std::uint64_t> bytes) {  // nullopt: "no value"
-    shape(kFree, "", bytes.value_or(kNoValue));
-  }
+  // Free space of every volume; nullopt: "no value".
+  void setFreeSpace(std::optional<std::uint64_t> n) { shape(kFree, "", n.value_or(kNoValue)); }
   // Syncs are counted, logged and faulted as usual but never reach the disk: for tests that run
   // hundreds of shares and do not test durability.
   std::atomic<bool> skipSyncs = false;
