@@ -65,6 +65,7 @@ TEST_F(ShareE2eTest, ArgumentFormsThatShareNothing) {
       {{"file://altro" + a}, 1, "dal Finder, non un link.\n"},
       {{"file:a b.txt"}, 1, "dal Finder, non un link.\n"},  // a scheme, a raw space, no path
       {{"file://" + a + "%00"}, 1, "File non disponibile.\n"},
+      {{"manca\x1b\xc2\x9b/a.txt"}, 1, "manca?\?/a.txt: No such file or directory\n"},  // C0, C1
   };
   for (auto [argv, status, printed] : rows) {
     argv.insert(argv.begin(), extension);
