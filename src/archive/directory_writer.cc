@@ -23,13 +23,15 @@ Error changed() {
   return DirectoryWriter::failure("Cartella cambiata durante la preparazione. Riprova.");
 }
 
-// The second pass: every regular file again, straight into `archive`, checked against the walk.
+// The second pass: every regular file again, into `archive`, checked against the walk.
 // Each file is reached from the shared folder's descriptor one folder at a time, each folder
 // and the file checked to be the one the walk saw; the chain of open folders is kept from one
-// member to the next, which in index order mostly share their folders. The file's digest is
-// checked by `hasher` a few chunks behind the copy; whatever fails later, a file before it that
-// changed is reported first, as if each file were checked before the next was opened. The
-// archive's write-back to storage starts behind the copy too.
+// member to the next, which in index order mostly share their folders. Files are read into the
+// hasher's slots, written to the archive a slot at a time, and their digests checked a few
+// chunks behind the copy. Whatever fails, the bytes read before it are written first and a file
+// before it that changed is reported first, as if each file were written as it was read and
+// checked before the next was opened. The archive's write-back to storage starts behind the
+// copy too.
 void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
                  std::size_t headerBytes, FileHandle& archive, const Cancelled& cancelled) {
   const std::vector<DirectoryWriter::Member>& members = manifest.entries;
@@ -38,9 +40,12 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
     if (members[i].directory) folders.emplace(members[i].path, walked.identities[i]);
   }
   FolderChain chain(walked.root);
-  TrailingHasher hasher(members);
   WriteBehind writeBehind(archive);
   std::uint64_t written = headerBytes;
+  TrailingHasher hasher(members, [&](const unsigned char* bytes, std::size_t n) {
+    archive.writeAll(bytes, n);
+    writeBehind.written(written += n);
+  });
   try {
     for (std::size_t i = 0; i < members.size(); ++i) {
       const DirectoryWriter::Member& member = members[i];
@@ -59,23 +64,24 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
            at = slash + 1) {
         chain.enter(std::string(path.substr(at, slash - at)), folders.at(path.substr(0, slash)));
       }
-      Identity identity;
-      FileHandle source = openMember(chain.current(), std::string(path.substr(at)), identity);
-      if (identity != walked.identities[i]) throw changed();
+      OpenFile source = openMember(chain.current(), std::string(path.substr(at)));
+      if (source.identity != walked.identities[i]) throw changed();
       const std::uint64_t count = readChunks(
-          source, cancelled, kPackedFileLimit, 0, [&] { return hasher.room(); },
-          [&](const unsigned char* bytes, std::size_t n) {
-            archive.writeAll(bytes, n);
-            hasher.add(n);
-            writeBehind.written(written += n);
-          });
+          source.file, cancelled, kPackedFileLimit, 0, source.size, [&] { return hasher.room(); },
+          [&](const unsigned char*, std::size_t n) { hasher.add(n); });
       hasher.endFile(i);
       if (count != member.size) throw changed();
     }
     if (hasher.changed()) throw changed();
   } catch (const Error&) {
+    std::exception_ptr failure = std::current_exception();
+    try {
+      hasher.flush();
+    } catch (const Error&) {
+      failure = std::current_exception();  // the write of bytes read before the failure
+    }
     if (hasher.changed()) throw changed();
-    throw;
+    std::rethrow_exception(failure);
   }
 }
 
@@ -117,6 +123,7 @@ std::uint64_t DirectoryWriter::write(const std::string& source, const std::strin
     progress->expect(length);
     archive.countWritesInto(progress);
   }
+  archive.reserve(length);
   const std::string head = header(static_cast<std::uint32_t>(index.size()));
   archive.writeAll(head.data(), head.size());
   archive.writeAll(index.data(), index.size());

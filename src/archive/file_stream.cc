@@ -21,9 +21,9 @@ unsigned char* chunkBuffer() {
   return buffer.get();
 }
 
-// Keeps an entry opened with O_NONBLOCK only when it is a regular file, then makes its reads
-// blocking again.
-struct stat acceptRegular(FileHandle& handle) {
+// Keeps an entry opened with O_NONBLOCK only when it is a regular file. The flag stays: it has
+// no effect on reads of a regular file, and clearing it would cost a call per file.
+OpenFile acceptRegular(FileHandle handle) {
   struct stat st {};
   try {
     st = handle.status();
@@ -34,52 +34,52 @@ struct stat acceptRegular(FileHandle& handle) {
     handle.close();
     throw failure("File speciale non supportato.");
   }
-  handle.setStatusFlags(0);
-  return st;
+  return OpenFile{std::move(handle), identityOf(st), static_cast<std::uint64_t>(st.st_size)};
 }
 
 // O_NONBLOCK: a named pipe swapped in after the caller's checks must not hang the open.
 constexpr int kSourceFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK;
+
+// The file that `open()` opens, accepted as a regular file; a failure to open it is "Sorgente
+// non leggibile.".
+template <typename Open>
+OpenFile openRegular(Open open) {
+  FileHandle handle;
+  try {
+    handle = open();
+  } catch (const Error&) {
+    throw failure("Sorgente non leggibile.");
+  }
+  return acceptRegular(std::move(handle));
+}
 
 }  // namespace
 
 Error DirectoryWriter::failure(std::string message) { return quillop::failure(std::move(message)); }
 
 FileHandle DirectoryWriter::open(const std::string& path, FileSystem& fs) {
-  FileHandle handle;
-  try {
-    handle = FileHandle::open(fs, path, kSourceFlags);
-  } catch (const Error&) {
-    throw failure("Sorgente non leggibile.");
-  }
-  acceptRegular(handle);
-  return handle;
+  return openRegular([&] { return FileHandle::open(fs, path, kSourceFlags); }).file;
 }
 
 DirectoryWriter::StreamResult DirectoryWriter::stream(const std::string& path, FileHandle* output,
                                                       const Cancelled& cancelled, FileSystem& fs) {
-  return streamOpen(open(path, fs), output, cancelled);
+  return streamOpen(openRegular([&] { return FileHandle::open(fs, path, kSourceFlags); }), output,
+                    cancelled);
 }
 
-FileHandle openMember(const FileHandle& folder, const std::string& name, Identity& identity) {
-  FileHandle handle;
-  try {
-    handle = folder.openAt(name, kSourceFlags);
-  } catch (const Error&) {
-    throw failure("Sorgente non leggibile.");
-  }
-  identity = identityOf(acceptRegular(handle));
-  return handle;
+OpenFile openMember(const FileHandle& folder, const std::string& name) {
+  return openRegular([&] { return folder.openAt(name, kSourceFlags); });
 }
 
-DirectoryWriter::StreamResult streamOpen(FileHandle source, FileHandle* output,
+DirectoryWriter::StreamResult streamOpen(OpenFile source, FileHandle* output,
                                          const Cancelled& cancelled) {
   Sha256 hasher;
-  const std::uint64_t total = readChunks(source, cancelled, kPackedFileLimit, 0, chunkBuffer,
-                                         [&](const unsigned char* bytes, std::size_t count) {
-                                           hasher.update(bytes, count);
-                                           if (output != nullptr) output->writeAll(bytes, count);
-                                         });
+  const std::uint64_t total =
+      readChunks(source.file, cancelled, kPackedFileLimit, 0, source.size, chunkBuffer,
+                 [&](const unsigned char* bytes, std::size_t count) {
+                   hasher.update(bytes, count);
+                   if (output != nullptr) output->writeAll(bytes, count);
+                 });
   return DirectoryWriter::StreamResult{total, hasher.hexDigest()};
 }
 

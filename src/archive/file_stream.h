@@ -26,12 +26,19 @@ inline Identity identityOf(const struct stat& st) { return Identity{st.st_dev, s
 // No file read while packing a folder may pass 50 GB.
 inline constexpr ByteLimit kPackedFileLimit{kMaxBytes, "Cartella oltre 50 GB."};
 
+// A regular file opened for reading, with its identity and its size at the open.
+struct OpenFile {
+  FileHandle file;
+  Identity identity;
+  std::uint64_t size = 0;
+};
+
 // Opens the entry `name` of `folder` as DirectoryWriter::open opens a path, with its failures,
-// except that no link is followed anywhere. Stores the file's identity in `identity`.
-FileHandle openMember(const FileHandle& folder, const std::string& name, Identity& identity);
+// except that no link is followed anywhere.
+OpenFile openMember(const FileHandle& folder, const std::string& name);
 
 // DirectoryWriter::stream on a source already opened by `open` or `openMember`.
-DirectoryWriter::StreamResult streamOpen(FileHandle source, FileHandle* output,
+DirectoryWriter::StreamResult streamOpen(OpenFile source, FileHandle* output,
                                          const Cancelled& cancelled);
 
 }  // namespace quillop

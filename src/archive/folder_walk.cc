@@ -27,7 +27,10 @@ Error nameFailure() { return DirectoryWriter::failure("Nome non supportato nella
 class Walker {
  public:
   Walker(const Cancelled& cancelled, FileSystem& fs, std::uint64_t maxBytes)
-      : cancelled_(cancelled), fs_(fs), maxBytes_(maxBytes), hashes_(cancelled, std::thread::hardware_concurrency()) {}
+      : cancelled_(cancelled),
+        fs_(fs),
+        maxBytes_(maxBytes),
+        hashes_(cancelled, std::thread::hardware_concurrency()) {}
 
   // Walks `source` and waits for every hash. On a failure of the walk itself, the files queued
   // before the failing entry are still finished: one of them may fail first.
@@ -133,8 +136,8 @@ class Walker {
     }
     // Pipes, sockets and devices are refused on their type alone: never opened, never read.
     if (type != DT_REG) throw DirectoryWriter::failure("File speciale non supportato.");
-    Identity identity;
-    FileHandle file = openMember(chain_->current(), name, identity);
+    OpenFile file = openMember(chain_->current(), name);
+    const Identity identity = file.identity;
     if (hashes_.pending() >= kMaxQueued) take();
     hashes_.submit(std::move(file));
     queued_.push_back(result_.members.size());

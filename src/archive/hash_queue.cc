@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "archive/file_stream.h"
-
 namespace quillop {
 
 HashQueue::HashQueue(const Cancelled& cancelled, unsigned workers) : cancelled_(cancelled) {
@@ -23,6 +21,7 @@ void HashQueue::close() noexcept {
     closing_ = true;
   }
   stopAfter(-1);
+  workReady_.notify_all();
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
@@ -32,15 +31,17 @@ void HashQueue::stopAfter(std::int64_t last) {
   std::int64_t current = lastWanted_.load();
   while (last < current && !lastWanted_.compare_exchange_weak(current, last)) {
   }
-  changed_.notify_all();
 }
 
-void HashQueue::submit(FileHandle file) {
+void HashQueue::submit(OpenFile file) {
+  bool wake = false;
   {
     const std::lock_guard lock(mutex_);
+    unstartedBytes_ += file.size;
     jobs_.emplace_back().file = std::move(file);
+    wake = sleeping_ > 0 && (unstarted() >= kWakeFiles || unstartedBytes_ >= kWakeBytes);
   }
-  changed_.notify_all();
+  if (wake) workReady_.notify_one();
 }
 
 std::size_t HashQueue::pending() const {
@@ -53,14 +54,14 @@ bool HashQueue::frontReady() const {
   return !jobs_.empty() && jobs_.front().done;
 }
 
-bool HashQueue::anyFailed() const {
-  const std::lock_guard lock(mutex_);
-  return failed_;
-}
+bool HashQueue::anyFailed() const { return failed_.load(); }
 
 DirectoryWriter::StreamResult HashQueue::next() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return jobs_.front().done; });
+  if (!jobs_.front().done && unstarted() > 0 && sleeping_ > 0) workReady_.notify_all();
+  ownerWaiting_ = true;
+  frontDone_.wait(lock, [this] { return jobs_.front().done; });
+  ownerWaiting_ = false;
   Job job = std::move(jobs_.front());
   jobs_.pop_front();
   ++head_;
@@ -72,30 +73,31 @@ DirectoryWriter::StreamResult HashQueue::next() {
 void HashQueue::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] {
-      return closing_ || nextToStart_ < head_ + static_cast<std::int64_t>(jobs_.size());
-    });
+    while (!closing_ && unstarted() == 0) {
+      ++sleeping_;
+      workReady_.wait(lock);
+      --sleeping_;
+    }
     if (closing_) return;
     const std::int64_t number = nextToStart_++;
     Job* job = &jobs_[static_cast<std::size_t>(number - head_)];
-    FileHandle file = std::move(job->file);
-    if (number > lastWanted_.load()) {
-      job->done = true;  // never reported: an earlier file's failure comes out of next() first
-      continue;
-    }
-    lock.unlock();
+    unstartedBytes_ -= job->file.size;
+    OpenFile file = std::move(job->file);
     DirectoryWriter::StreamResult result;
     std::exception_ptr error;
-    try {
-      // Files after a failed one are never reported; reading them would only delay the failure.
-      const Cancelled stopped = [this, number] {
-        return number > lastWanted_.load() || (cancelled_ && cancelled_());
-      };
-      result = streamOpen(std::move(file), nullptr, stopped);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    lock.lock();
+    if (number <= lastWanted_.load()) {
+      lock.unlock();
+      try {
+        // Files after a failed one are never reported; reading them would only delay the failure.
+        const Cancelled stopped = [this, number] {
+          return number > lastWanted_.load() || (cancelled_ && cancelled_());
+        };
+        result = streamOpen(std::move(file), nullptr, stopped);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+    }  // else never reported: an earlier file's failure comes out of next() first
     // Still pending: next() pops a file only once it is done, and nobody else pops.
     job = &jobs_[static_cast<std::size_t>(number - head_)];
     job->done = true;
@@ -103,12 +105,9 @@ void HashQueue::work() {
     job->error = error;
     if (error) {
       failed_ = true;
-      lock.unlock();
       stopAfter(number);
-      lock.lock();
-    } else {
-      changed_.notify_all();
     }
+    if (ownerWaiting_ && number == head_) frontDone_.notify_one();
   }
 }
 

@@ -10,6 +10,10 @@
 //             (gone);  submitted or reading -- an earlier file failed, or closing --> stopped
 // The queue:  running -- a file fails --> failed (later files stopped) -- destroyed --> closed
 //
+// Wake-ups are few: a sleeping worker is woken only once enough files or bytes wait for it, or
+// when the owner waits for a file not yet started; the owner is woken only for the oldest file,
+// and only while it waits for it. A worker that is awake takes files until none wait.
+//
 // `cancelled` is polled by the workers (before the first read of a file and after every chunk)
 // and must be safe to call from any thread. Every member function except the destructor's
 // workers runs on the one thread that owns the queue.
@@ -26,6 +30,7 @@
 #include <vector>
 
 #include "archive/directory_writer.h"
+#include "archive/file_stream.h"
 
 namespace quillop {
 
@@ -40,7 +45,7 @@ class HashQueue {
 
   // Queues `file` (opened by openMember) behind every file submitted before it; the queue closes
   // it.
-  void submit(FileHandle file);
+  void submit(OpenFile file);
   // Files submitted and not yet taken by next().
   std::size_t pending() const;
   // True when the oldest pending file is finished, so next() returns without waiting.
@@ -52,8 +57,12 @@ class HashQueue {
   DirectoryWriter::StreamResult next();
 
  private:
+  // A sleeping worker is woken once this many files, or bytes, wait unstarted.
+  static constexpr std::int64_t kWakeFiles = 8;
+  static constexpr std::uint64_t kWakeBytes = 2 * kChunkSize;
+
   struct Job {
-    FileHandle file;
+    OpenFile file;
     bool done = false;
     DirectoryWriter::StreamResult result;
     std::exception_ptr error;
@@ -64,14 +73,22 @@ class HashQueue {
   void close() noexcept;
   // Stops files numbered above `last`: they are skipped, or stop at their next chunk.
   void stopAfter(std::int64_t last);
+  // Under mutex_: files submitted and not yet taken by a worker.
+  std::int64_t unstarted() const {
+    return head_ + static_cast<std::int64_t>(jobs_.size()) - nextToStart_;
+  }
 
   const Cancelled& cancelled_;
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Job> jobs_;          // pending files, oldest first
-  std::int64_t head_ = 0;         // number of jobs_.front()
-  std::int64_t nextToStart_ = 0;  // number of the next file a worker takes
-  bool failed_ = false;
+  std::condition_variable workReady_;  // workers wait here for a file
+  std::condition_variable frontDone_;  // the owner waits here for the oldest file
+  std::deque<Job> jobs_;               // pending files, oldest first
+  std::int64_t head_ = 0;              // number of jobs_.front()
+  std::int64_t nextToStart_ = 0;       // number of the next file a worker takes
+  std::uint64_t unstartedBytes_ = 0;   // sizes of the files not yet taken by a worker
+  unsigned sleeping_ = 0;              // workers waiting in workReady_
+  bool ownerWaiting_ = false;
+  std::atomic<bool> failed_{false};
   bool closing_ = false;
   std::atomic<std::int64_t> lastWanted_{INT64_MAX};
   std::vector<std::thread> threads_;

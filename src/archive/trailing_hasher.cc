@@ -6,8 +6,8 @@
 
 namespace quillop {
 
-TrailingHasher::TrailingHasher(const std::vector<DirectoryWriter::Member>& members)
-    : members_(members) {
+TrailingHasher::TrailingHasher(const std::vector<DirectoryWriter::Member>& members, Sink sink)
+    : members_(members), sink_(std::move(sink)) {
   for (Slot& slot : slots_) slot.bytes = std::make_unique<unsigned char[]>(kSlotBytes);
   thread_ = std::thread([this] { work(); });
 }
@@ -41,7 +41,17 @@ void TrailingHasher::endFile(std::size_t member) {
 }
 
 void TrailingHasher::post() {
-  if (slots_[posted_ % kSlots].parts.empty()) return;
+  Slot& slot = slots_[posted_ % kSlots];
+  if (slot.parts.empty()) return;
+  std::exception_ptr sinkError;
+  if (!sinkFailed_ && slot.used > 0) {
+    try {
+      sink_(slot.bytes.get(), slot.used);
+    } catch (...) {
+      sinkError = std::current_exception();
+      sinkFailed_ = true;
+    }
+  }
   std::unique_lock lock(mutex_);
   ++posted_;
   changed_.notify_all();
@@ -50,7 +60,11 @@ void TrailingHasher::post() {
   Slot& next = slots_[posted_ % kSlots];
   next.used = 0;
   next.parts.clear();
+  lock.unlock();
+  if (sinkError) std::rethrow_exception(sinkError);
 }
+
+void TrailingHasher::flush() { post(); }
 
 bool TrailingHasher::changed() {
   post();

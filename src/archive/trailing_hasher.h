@@ -1,15 +1,19 @@
 // Hashes, on a thread of its own, the chunks that the copy pass has just read and written, so
 // that hashing overlaps reading and writing. The copy pass reads each chunk into `room()`,
-// writes it to the archive, hands it over with `add`, and marks the end of every file with
-// `endFile`; the thread hashes the chunks in that order and compares each file's digest with
-// the one the walk recorded for its member.
+// hands it over with `add`, and marks the end of every file with `endFile`; the thread hashes
+// the chunks in that order and compares each file's digest with the one the walk recorded for
+// its member.
 //
 // Chunks travel in slots of kSlotBytes; small files share a slot, so the hand-over costs one
 // wake-up per slot, not per file. Memory: kSlots slots (2 MiB), whatever is copied. The copy
 // pass waits in `room()` while every slot is still being hashed.
 //
-// One slot:  free -- room(), add(), endFile() --> filling -- full, or changed() --> handed over
-//            -- the thread hashes it --> free
+// Each slot is given to `sink` (the archive's write) on the owner's thread as it is handed over,
+// one write per slot instead of one per file. A slot whose sink failed is still hashed, so that
+// `changed()` can tell of the files before the failure; later slots skip the sink.
+//
+// One slot:  free -- room(), add(), endFile() --> filling -- full, flush() or changed() -->
+//            given to the sink, handed over -- the thread hashes it --> free
 //
 // Every member function runs on the one thread that owns the hasher. The destructor stops the
 // thread and joins it.
@@ -19,6 +23,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -33,8 +38,10 @@ class TrailingHasher {
   static constexpr std::size_t kSlots = 4;
   static constexpr std::size_t kSlotBytes = 2 * kChunkSize;
 
+  using Sink = std::function<void(const unsigned char* bytes, std::size_t count)>;
+
   // `members`: the index, whose digests the files are compared with; it must outlive the hasher.
-  explicit TrailingHasher(const std::vector<DirectoryWriter::Member>& members);
+  TrailingHasher(const std::vector<DirectoryWriter::Member>& members, Sink sink);
   ~TrailingHasher();
   TrailingHasher(const TrailingHasher&) = delete;
   TrailingHasher& operator=(const TrailingHasher&) = delete;
@@ -45,8 +52,10 @@ class TrailingHasher {
   void add(std::size_t count);
   // The current file ended: its digest is compared with that of `members[member]`.
   void endFile(std::size_t member);
-  // Waits until everything handed over is hashed. True when some ended file's digest differed
-  // from its member's. Rethrows an error of the hashing itself.
+  // Gives the slot being filled to the sink and hands it over; rethrows the sink's error.
+  void flush();
+  // Flushes, then waits until everything handed over is hashed. True when some ended file's
+  // digest differed from its member's. Rethrows an error of the hashing itself.
   bool changed();
 
  private:
@@ -62,11 +71,14 @@ class TrailingHasher {
     std::vector<Part> parts;
   };
 
-  // Hands the slot being filled over and waits until the next one is free.
+  // Gives the slot being filled to the sink (unless it failed before), hands it over and waits
+  // until the next one is free; then rethrows the sink's error.
   void post();
   void work();
 
   const std::vector<DirectoryWriter::Member>& members_;
+  const Sink sink_;
+  bool sinkFailed_ = false;  // owner's thread only
   std::array<Slot, kSlots> slots_;
   std::mutex mutex_;
   std::condition_variable changed_;

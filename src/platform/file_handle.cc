@@ -63,6 +63,8 @@ void FileHandle::startWriteBack(std::uint64_t offset, std::uint64_t count) noexc
   fs_->startWriteBack(fd_, offset, count);
 }
 
+void FileHandle::reserve(std::uint64_t length) noexcept { fs_->reserve(fd_, length); }
+
 struct stat FileHandle::status() {
   struct stat st {};
   int result = fs_->fstat(fd_, st);

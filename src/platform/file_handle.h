@@ -59,6 +59,9 @@ class FileHandle {
   // ignored: sync() reports them. The one call that another thread may make while the owner
   // reads or writes.
   void startWriteBack(std::uint64_t offset, std::uint64_t count) noexcept;
+  // Asks for storage for the first `length` bytes up front, the size unchanged, so that the file
+  // is laid out at once. Errors are ignored: the writes report a full disk.
+  void reserve(std::uint64_t length) noexcept;
   struct stat status();
   void setStatusFlags(int flags);
   // On a folder: opens `name` beneath it without following any link ("." is the folder itself).

@@ -60,6 +60,9 @@ class FileSystem {
   // sync_file_range(2) with SYNC_FILE_RANGE_WRITE: starts writing the range back to storage
   // without waiting for it. A hint: durability still needs `sync`.
   virtual int startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) = 0;
+  // fallocate(2) with FALLOC_FL_KEEP_SIZE: storage for the first `length` bytes, the size
+  // unchanged. A hint: the file system lays the file out at once.
+  virtual int reserve(int fd, std::uint64_t length) = 0;
 
   // Opens `name` beneath the open folder `folder` without following any link (openat2 with
   // RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it, else openat with O_NOFOLLOW;
@@ -116,6 +119,7 @@ class ForwardingFileSystem : public FileSystem {
   int startWriteBack(int fd, std::uint64_t offset, std::uint64_t count) override {
     return target_.startWriteBack(fd, offset, count);
   }
+  int reserve(int fd, std::uint64_t length) override { return target_.reserve(fd, length); }
   int openAt(int d, const std::string& n, int f, mode_t m) override {
     return target_.openAt(d, n, f, m);
   }

@@ -79,6 +79,10 @@ class PosixFileSystem final : public FileSystem {
                : -errno;
   }
 
+  int reserve(int fd, std::uint64_t length) override {
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) == 0 ? 0 : -errno;
+  }
+
   int openAt(int folder, const std::string& name, int flags, mode_t mode) override {
     if (!isEntryName(name, true)) return -EINVAL;
     flags |= O_NOFOLLOW | O_CLOEXEC;

@@ -111,13 +111,14 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
   auto buffer = std::make_unique<unsigned char[]>(kChunkSize);
   // A write that makes no progress and reports no error is "Scrittura interrotta.".
   const Error stalled = failure("Scrittura interrotta.");
-  count = readChunks(input, cancelled, ByteLimit{maxBytes, "Il limite è 50 GB per file."}, count,
-                     [&] { return buffer.get(); },
-                     [&](const unsigned char* bytes, std::size_t moved) {
-                       if ((count += moved) > expected) throw changed;
-                       output.writeAll(bytes, moved, &stalled);
-                       if (progress != nullptr) progress->advance(moved);
-                     });
+  count = readChunks(
+      input, cancelled, ByteLimit{maxBytes, "Il limite è 50 GB per file."}, count, expected,
+      [&] { return buffer.get(); },
+      [&](const unsigned char* bytes, std::size_t moved) {
+        if ((count += moved) > expected) throw changed;
+        output.writeAll(bytes, moved, &stalled);
+        if (progress != nullptr) progress->advance(moved);
+      });
   output.sync();
   return count;
 }

@@ -149,7 +149,8 @@ TEST_F(ArchiveTest, LimitsHoldExactlyAtTheirBoundaries) {
     const Error error = thrownError([&] {
       readChunks(
           source, [&] { return ++polls == 4; }, kPackedFileLimit, kMaxBytes - size + over,
-          [&] { return buffer.data(); }, [&](const unsigned char*, std::size_t n) { seen += n; });
+          kMaxBytes + over, [&] { return buffer.data(); },
+          [&](const unsigned char*, std::size_t n) { seen += n; });
     });
     EXPECT_EQ(error.message(), over ? kTooBig : "Preparazione annullata.");
     EXPECT_EQ(seen, over ? 2 * kChunkSize : size);
@@ -258,7 +259,7 @@ TEST_F(ArchiveTest, ASwapperThreadNeverLeaksTheFolderOutside) {
 }
 
 // The walk hashes files on worker threads, yet reports the failure of the earliest failing entry
-// in walk order and opens no later entry. Run under TSan too.
+// in walk order and opens no later entry; the copy pass keeps that order. Run under TSan too.
 TEST_F(ArchiveTest, ThreadsReportTheEarliestFailureAndOpenNoLaterEntry) {
   for (int i = 10; i < 50; ++i)
     plant(shared + "/a" + std::to_string(i), "file", std::string(300'000, 'a'));
@@ -271,6 +272,16 @@ TEST_F(ArchiveTest, ThreadsReportTheEarliestFailureAndOpenNoLaterEntry) {
   fs.inject({Op::open, "/a41", EACCES});  // would be "Sorgente non leggibile."
   EXPECT_TRUE(thrownError([&] { write(sorted); }).isPosix(ENXIO));
   EXPECT_EQ(std::ranges::count(fs.log(), "open " + shared + "/c"), 0);
+  // The copy pass writes several files at once, yet a failed write of earlier bytes comes before
+  // a later file's failure.
+  FaultFileSystem copy;
+  plant(dir / "two/a", "file");
+  plant(dir / "two/b", "file");
+  copy.inject({Op::write, "two.bin", ENOSPC, 3});  // after the header and the index
+  copy.inject({Op::read, "two/b", EIO, 2});        // in the copy pass
+  EXPECT_TRUE(thrownError([&] {
+                DirectoryWriter::write(dir / "two", dir / "two.bin", kNever, copy);
+              }).isPosix(ENOSPC));
 }
 
 // Each damage with its message (after "Archivio non valido: "), or "" for an archive that checks
