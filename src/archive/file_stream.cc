@@ -53,18 +53,21 @@ OpenFile openRegular(Open open) {
   return acceptRegular(std::move(handle));
 }
 
+OpenFile openPath(FileSystem& fs, const std::string& path) {
+  return openRegular([&] { return FileHandle::open(fs, path, kSourceFlags); });
+}
+
 }  // namespace
 
 Error DirectoryWriter::failure(std::string message) { return quillop::failure(std::move(message)); }
 
 FileHandle DirectoryWriter::open(const std::string& path, FileSystem& fs) {
-  return openRegular([&] { return FileHandle::open(fs, path, kSourceFlags); }).file;
+  return openPath(fs, path).file;
 }
 
 DirectoryWriter::StreamResult DirectoryWriter::stream(const std::string& path, FileHandle* output,
                                                       const Cancelled& cancelled, FileSystem& fs) {
-  return streamOpen(openRegular([&] { return FileHandle::open(fs, path, kSourceFlags); }), output,
-                    cancelled);
+  return streamOpen(openPath(fs, path), output, cancelled);
 }
 
 OpenFile openMember(const FileHandle& folder, const std::string& name) {

@@ -24,7 +24,7 @@ TrailingHasher::~TrailingHasher() {
 unsigned char* TrailingHasher::room() {
   Slot* slot = &slots_[posted_ % kSlots];
   if (slot->used + kChunkSize > kSlotBytes) {
-    post();
+    flush();
     slot = &slots_[posted_ % kSlots];
   }
   return slot->bytes.get() + slot->used;
@@ -40,16 +40,15 @@ void TrailingHasher::endFile(std::size_t member) {
   slots_[posted_ % kSlots].parts.push_back(Part{0, 0, member, true});
 }
 
-void TrailingHasher::post() {
+void TrailingHasher::flush() {
   Slot& slot = slots_[posted_ % kSlots];
   if (slot.parts.empty()) return;
   std::exception_ptr sinkError;
-  if (!sinkFailed_ && slot.used > 0) {
+  if (slot.used > 0) {
     try {
       sink_(slot.bytes.get(), slot.used);
     } catch (...) {
       sinkError = std::current_exception();
-      sinkFailed_ = true;
     }
   }
   std::unique_lock lock(mutex_);
@@ -64,10 +63,8 @@ void TrailingHasher::post() {
   if (sinkError) std::rethrow_exception(sinkError);
 }
 
-void TrailingHasher::flush() { post(); }
-
 bool TrailingHasher::changed() {
-  post();
+  flush();
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return hashed_ == posted_; });
   if (error_) std::rethrow_exception(error_);

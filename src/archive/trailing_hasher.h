@@ -10,7 +10,7 @@
 //
 // Each slot is given to `sink` (the archive's write) on the owner's thread as it is handed over,
 // one write per slot instead of one per file. A slot whose sink failed is still hashed, so that
-// `changed()` can tell of the files before the failure; later slots skip the sink.
+// `changed()` can tell of the files before the failure.
 //
 // One slot:  free -- room(), add(), endFile() --> filling -- full, flush() or changed() -->
 //            given to the sink, handed over -- the thread hashes it --> free
@@ -52,10 +52,12 @@ class TrailingHasher {
   void add(std::size_t count);
   // The current file ended: its digest is compared with that of `members[member]`.
   void endFile(std::size_t member);
-  // Gives the slot being filled to the sink and hands it over; rethrows the sink's error.
+  // Gives the slot being filled to the sink, hands it over and waits until the next one is free;
+  // then rethrows the sink's error.
   void flush();
-  // Flushes, then waits until everything handed over is hashed. True when some ended file's
-  // digest differed from its member's. Rethrows an error of the hashing itself.
+  // Flushes (rethrowing the sink's error), then waits until everything handed over is hashed. True
+  // when some ended file's digest differed from its member's. Rethrows an error of the hashing
+  // itself.
   bool changed();
 
  private:
@@ -71,14 +73,10 @@ class TrailingHasher {
     std::vector<Part> parts;
   };
 
-  // Gives the slot being filled to the sink (unless it failed before), hands it over and waits
-  // until the next one is free; then rethrows the sink's error.
-  void post();
   void work();
 
   const std::vector<DirectoryWriter::Member>& members_;
   const Sink sink_;
-  bool sinkFailed_ = false;  // owner's thread only
   std::array<Slot, kSlots> slots_;
   std::mutex mutex_;
   std::condition_variable changed_;
