@@ -8,6 +8,7 @@ packages=(
   libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev
   qt6-base-dev
   xvfb
+  clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   coreutils tar openssl
   build-essential debhelper lintian desktop-file-utils libglib2.0-bin

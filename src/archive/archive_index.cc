@@ -1,31 +1,22 @@
 #include "archive/archive_index.h"
 
-#include <set>
 #include <unordered_set>
 
 #include "archive/archive_format.h"
 #include "archive/limits.h"
 #include "platform/error.h"
 #include "platform/json_file.h"
+#include "platform/json_shape.h"
 
 namespace quillop {
 namespace {
 
 using Member = DirectoryWriter::Member;
 using Manifest = DirectoryWriter::Manifest;
-using Json = nlohmann::json;
 
 Error damaged(const std::string& detail) { return failure("Archivio non valido: " + detail); }
 
 Error badStructure() { return damaged("indice con struttura errata."); }
-
-// The object's keys must be exactly `keys`.
-void requireKeys(const Json& value, std::initializer_list<const char*> keys) {
-  if (!value.is_object() || value.size() != keys.size()) throw badStructure();
-  for (const char* key : keys) {
-    if (!value.contains(key)) throw badStructure();
-  }
-}
 
 bool isLowerHexDigest(const std::string& text) {
   if (text.size() != 64) return false;
@@ -35,27 +26,62 @@ bool isLowerHexDigest(const std::string& text) {
   return true;
 }
 
-// Parses JSON text refusing containers deeper than an index has (object > array > object) and
-// duplicate keys in the index object and in member objects, which the DOM would silently merge.
-Json parseJson(std::string_view bytes) {
-  std::set<std::string> topKeys, memberKeys;
-  auto callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
-    using Event = Json::parse_event_t;
-    if ((event == Event::object_start || event == Event::array_start) && depth >= 3) {
-      throw badStructure();
+enum Tag { kVersionTag = 1, kEntries, kPath, kDirectory, kSize, kSha256 };
+
+// The one shape of an index. A path is checked as it arrives (see the sink); a digest of the
+// wrong length is named with its member's path once the whole member is known.
+const Shape& indexShape() {
+  static const Shape shape = Shape::object({
+      {"version", Shape::integer(), kVersionTag},
+      {"entries",
+       Shape::array(kMaxMembers, Shape::object({
+                                     {"path", Shape::string(kMaxIndexBytes), kPath},
+                                     {"directory", Shape::boolean(), kDirectory},
+                                     {"size", Shape::count(), kSize},
+                                     {"sha256", Shape::string(kMaxPathBytes), kSha256},
+                                 })),
+       kEntries},
+  });
+  return shape;
+}
+
+// Reads the index text into `manifest`, refusing at the first event that breaks its shape.
+Manifest readIndex(std::string_view bytes) {
+  Manifest manifest;
+  ShapeSink sink;
+  sink.element = [&](int) { manifest.entries.emplace_back(); };
+  sink.value = [&](int tag, ShapeValue&& value) {
+    switch (tag) {
+      case kVersionTag:
+        manifest.version = std::get<std::int64_t>(value);
+        break;
+      case kPath: {
+        std::string& path = manifest.entries.back().path = std::move(std::get<std::string>(value));
+        if (!isAcceptablePath(path)) throw damaged("percorso non ammesso: " + path);
+        break;
+      }
+      case kDirectory:
+        manifest.entries.back().directory = std::get<bool>(value);
+        break;
+      case kSize:
+        manifest.entries.back().size = std::get<std::uint64_t>(value);
+        break;
+      case kSha256:
+        manifest.entries.back().sha256 = std::move(std::get<std::string>(value));
+        break;
     }
-    if (event == Event::object_start && depth == 2) memberKeys.clear();
-    if (event == Event::key && (depth == 1 || depth == 3)) {
-      std::set<std::string>& keys = depth == 1 ? topKeys : memberKeys;
-      if (!keys.insert(parsed.get<std::string>()).second)
-        throw damaged("chiave ripetuta nell'indice.");
-    }
-    return true;
   };
-  try {
-    return Json::parse(bytes.begin(), bytes.end(), callback);
-  } catch (const Json::exception&) {
-    throw damaged("l'indice non è JSON ben formato.");
+  const std::optional<ShapeRefusal> refusal = readShape(bytes, indexShape(), sink);
+  if (!refusal) return manifest;
+  switch (refusal->reason) {
+    case ShapeRefusal::Reason::notJson:
+      throw damaged("l'indice non è JSON ben formato.");
+    case ShapeRefusal::Reason::repeatedKey:
+      throw damaged("chiave ripetuta nell'indice.");
+    case ShapeRefusal::Reason::tooMany:
+      throw damaged("troppi membri.");
+    default:
+      throw badStructure();
   }
 }
 
@@ -78,33 +104,6 @@ nlohmann::ordered_json toJson(const Manifest& manifest) {
   return value;
 }
 
-Member memberFromJson(const Json& value) {
-  requireKeys(value, {"path", "directory", "size", "sha256"});
-  const Json& path = value["path"];
-  const Json& directory = value["directory"];
-  const Json& size = value["size"];
-  const Json& sha256 = value["sha256"];
-  const bool count =
-      size.is_number_unsigned() || (size.is_number_integer() && size.get<std::int64_t>() >= 0);
-  if (!path.is_string() || !directory.is_boolean() || !count || !sha256.is_string()) {
-    throw badStructure();
-  }
-  return Member{path.get<std::string>(), directory.get<bool>(), size.get<std::uint64_t>(),
-                sha256.get<std::string>()};
-}
-
-Manifest manifestFromJson(const Json& value) {
-  requireKeys(value, {"version", "entries"});
-  const Json& version = value["version"];
-  const Json& entries = value["entries"];
-  if (!version.is_number_integer() || !entries.is_array()) throw badStructure();
-  Manifest manifest;
-  manifest.version = version.get<std::int64_t>();
-  manifest.entries.reserve(entries.size());
-  for (const Json& entry : entries) manifest.entries.push_back(memberFromJson(entry));
-  return manifest;
-}
-
 std::string encodeIndex(const Manifest& manifest) {
   // The frame holds nothing that needs escaping; each member goes through the JSON writer.
   std::string text = "{\"version\":" + std::to_string(manifest.version) + ",\"entries\":[";
@@ -120,16 +119,14 @@ std::string encodeIndex(const Manifest& manifest) {
 
 Manifest parseIndex(std::string_view bytes) {
   if (bytes.size() > kMaxIndexBytes) throw damaged("indice troppo grande.");
-  Manifest manifest = manifestFromJson(parseJson(bytes));
+  Manifest manifest = readIndex(bytes);
   if (manifest.version != kVersion) throw damaged("versione dell'indice non supportata.");
-  if (manifest.entries.size() > kMaxMembers) throw damaged("troppi membri.");
 
   std::unordered_set<std::string_view> directories;
   std::uint64_t total = 0;
   const Member* previous = nullptr;
   for (const Member& member : manifest.entries) {
     const std::string& path = member.path;
-    if (!isAcceptablePath(path)) throw damaged("percorso non ammesso: " + path);
     if (previous != nullptr && !pathBefore(previous->path, path)) {
       throw damaged("membri non ordinati o ripetuti: " + path);
     }

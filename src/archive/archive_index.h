@@ -16,12 +16,6 @@ namespace quillop {
 nlohmann::ordered_json toJson(const DirectoryWriter::Member& member);
 nlohmann::ordered_json toJson(const DirectoryWriter::Manifest& manifest);
 
-// Strict decoding: every key required, no other key, each of its exact JSON type ("size" a
-// non-negative integer, "version" an integer). Says nothing about the values themselves.
-// Throws the failure "Archivio non valido: indice con struttura errata." otherwise.
-DirectoryWriter::Member memberFromJson(const nlohmann::json& value);
-DirectoryWriter::Manifest manifestFromJson(const nlohmann::json& value);
-
 // The compact index text: identical to compactJson(toJson(manifest)) ("/" written as "\/",
 // non-ASCII as itself), but built member by member so memory stays near the size of the text.
 // Throws Error (domain "JSON") when a text is not valid UTF-8.
@@ -32,8 +26,10 @@ std::string encodeIndex(const DirectoryWriter::Manifest& manifest);
 // acceptable relative paths in strictly ascending byte order (so unique), every parent folder
 // present as an earlier directory member, directories of size 0 with an empty digest, files
 // with 64 lower-case hex digits, sizes adding up to at most 50,000,000,000. Never trusts the
-// input: deep nesting and duplicate keys are refused. Throws a failure whose message starts with
-// "Archivio non valido:" and names the damage.
+// input: it is read event by event against the one shape an index has (see json_shape.h), so
+// deep nesting, repeated keys and too many members are refused as they arrive, in time linear in
+// the bytes. Throws a failure whose message starts with "Archivio non valido:" and names the
+// damage.
 DirectoryWriter::Manifest parseIndex(std::string_view bytes);
 
 }  // namespace quillop

@@ -1,13 +1,31 @@
 #include "share/ticket.h"
 
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "platform/error.h"
 #include "platform/file_handle.h"
+#include "platform/json_shape.h"
 
 namespace quillop {
+
+std::string ticketFromText(std::string_view text, double now) {
+  enum { kTime = 1, kTicket };
+  static const Shape shape = Shape::object({
+      {"time", Shape::number(), kTime},
+      {"ticket", Shape::string(kMaxTicketFileBytes), kTicket},
+  });
+  double time = 0;
+  std::string ticket;
+  ShapeSink sink;
+  sink.value = [&](int tag, ShapeValue&& value) {
+    if (tag == kTime) time = std::get<double>(value);
+    if (tag == kTicket) ticket = std::move(std::get<std::string>(value));
+  };
+  if (readShape(text, shape, sink)) return {};
+  if (!(std::fabs(now - time) < kTicketLifetime)) return {};  // NaN fails too
+  return ticket;
+}
 
 std::string readTicket(FileSystem& fs, const std::string& path, double now) {
   std::optional<std::string> bytes;
@@ -15,15 +33,7 @@ std::string readTicket(FileSystem& fs, const std::string& path, double now) {
     bytes = readSmallRegularFile(fs, path, kMaxTicketFileBytes);
   } catch (const Error&) {
   }
-  if (!bytes) return {};
-  const nlohmann::json object = nlohmann::json::parse(*bytes, nullptr, /*allow_exceptions=*/false);
-  if (!object.is_object()) return {};  // a parse error is "discarded", not an object
-  const auto time = object.find("time");
-  if (time == object.end() || !time->is_number()) return {};
-  if (!(std::fabs(now - time->get<double>()) < kTicketLifetime)) return {};  // NaN fails too
-  const auto ticket = object.find("ticket");
-  if (ticket == object.end() || !ticket->is_string()) return {};
-  return ticket->get<std::string>();
+  return bytes ? ticketFromText(*bytes, now) : std::string();
 }
 
 }  // namespace quillop

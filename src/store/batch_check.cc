@@ -10,13 +10,13 @@
 #include "platform/error.h"
 #include "platform/file_handle.h"
 #include "platform/identifiers.h"
+#include "store/batch_json.h"
 #include "store/share_store.h"
 
 namespace quillop {
 namespace {
 
 constexpr std::size_t kMaxJsonBytes = 16 << 20;
-
 std::string readJson(FileSystem& fs, const std::string& path) {
   std::optional<std::string> bytes = readSmallRegularFile(fs, path, kMaxJsonBytes, O_NOFOLLOW);
   if (!bytes) throw failure(path + ": non è un file JSON regolare");
@@ -25,8 +25,7 @@ std::string readJson(FileSystem& fs, const std::string& path) {
 
 // Throws a failure describing the first problem.
 void verify(CheckedBatch& batch, const std::string& folder, FileSystem& fs) {
-  const BatchRecord record =
-      nlohmann::ordered_json::parse(readJson(fs, folder + "/manifest.json")).get<BatchRecord>();
+  const BatchRecord record = readManifest(readJson(fs, folder + "/manifest.json"));
   if (record.version != 1) throw failure("manifest.json: versione diversa da 1");
   if (record.id != batch.id) throw failure("manifest.json: id diverso dal nome della cartella");
   if (record.files.empty()) throw failure("manifest.json: nessun file");
@@ -52,19 +51,9 @@ void verify(CheckedBatch& batch, const std::string& folder, FileSystem& fs) {
     batch.files.push_back(std::move(checked));
   }
 
-  const nlohmann::json context = nlohmann::json::parse(readJson(fs, folder + "/context.json"));
-  if (!context.is_object() || !context.contains("ticket") || !context["ticket"].is_string() ||
-      !context.contains("sources") || !context["sources"].is_array()) {
-    throw failure("context.json: manca \"ticket\" o \"sources\"");
-  }
-  batch.ticket = context["ticket"].get<std::string>();
-  for (const auto& source : context["sources"]) {
-    if (!source.is_string()) throw failure("context.json: sorgente non testuale");
-    batch.sources.push_back(source.get<std::string>());
-  }
-  if (batch.sources.size() != batch.files.size()) {
-    throw failure("context.json: numero di sorgenti diverso dal numero di file");
-  }
+  BatchContext context = readContext(readJson(fs, folder + "/context.json"), batch.files.size());
+  batch.ticket = std::move(context.ticket);
+  batch.sources = std::move(context.sources);
 
   for (const std::string& name : fs.list(folder)) {
     if (!expected.count(name)) throw failure(name + ": file estraneo nel lotto");
@@ -87,8 +76,6 @@ CheckedBatch checkBatch(const std::string& folder, FileSystem& fs) {
     verify(batch, folder, fs);
   } catch (const Error& error) {
     batch.problem = error.message();
-  } catch (const std::exception& error) {  // JSON that does not parse or has the wrong shape
-    batch.problem = error.what();
   }
   return batch;
 }

@@ -17,22 +17,4 @@ void to_json(nlohmann::ordered_json& json, const BatchRecord& batch) {
   json["files"] = batch.files;
 }
 
-void from_json(const nlohmann::ordered_json& json, BatchEntry& entry) {
-  json.at("id").get_to(entry.id);
-  json.at("name").get_to(entry.name);
-  const auto& size = json.at("size");
-  if (!size.is_number_unsigned() && !(size.is_number_integer() && size.get<std::int64_t>() >= 0)) {
-    throw nlohmann::json::type_error::create(302, "size is not a non-negative integer", &size);
-  }
-  entry.size = size.get<std::uint64_t>();
-  entry.mime.reset();
-  if (auto it = json.find("mime"); it != json.end()) entry.mime = it->get<std::string>();
-}
-
-void from_json(const nlohmann::ordered_json& json, BatchRecord& batch) {
-  json.at("version").get_to(batch.version);
-  json.at("id").get_to(batch.id);
-  json.at("files").get_to(batch.files);
-}
-
 }  // namespace quillop

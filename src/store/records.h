@@ -1,5 +1,5 @@
 // The records that describe a batch, and their JSON form (keys equal to the field names, in
-// field order; "mime" left out when absent).
+// field order; "mime" left out when absent). The host reads them back in batch_check.cc.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +27,5 @@ struct BatchRecord {
 
 void to_json(nlohmann::ordered_json& json, const BatchEntry& entry);
 void to_json(nlohmann::ordered_json& json, const BatchRecord& batch);
-// Readers accept any valid JSON form of the same values; a missing or mistyped key throws
-// nlohmann::json::exception.
-void from_json(const nlohmann::ordered_json& json, BatchEntry& entry);
-void from_json(const nlohmann::ordered_json& json, BatchRecord& batch);
 
 }  // namespace quillop

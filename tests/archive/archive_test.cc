@@ -298,8 +298,17 @@ TEST_F(ArchiveTest, DamagedArchivesAreRefusedAndTheLimitsHoldExactly) {
   };
   const std::string good = index(entry("f")) + "x", half = entry("a", "25000000000") + ",",
                     pad(kMaxIndexBytes - 26, ' '), structure = "indice con struttura errata.";
+  std::string folders;  // the most members an archive may hold: folders d00000, d00001, ...
+  for (int i = 0; i < 50'000; ++i) {
+    folders += (i ? "," : "") + entry("d" + std::to_string(100'000 + i).substr(1), "0", "");
+  }
   const std::vector<std::pair<std::string, std::string>> rows = {
       {good, ""},
+      {index(folders), ""},
+      {index(folders + "," + entry("e", "0", "")), "troppi membri."},
+      {index(folders + ",{}"), "troppi membri."},
+      {index(entry("a") + ",null"), structure},
+      {index("[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["), structure},
       {good.substr(0, good.size() - 1) + "y", "di f non corrisponde alla sua impronta SHA-256."},
       {"", "intestazione mancante o errata."},
       {good.substr(0, 30), "il file finisce dentro l'indice."},

@@ -178,12 +178,12 @@ TEST(ShareIntakeTest, RequestsDeliveriesAndHosts) {
   }
 }
 
-// The hand-over ticket: a small regular JSON file written less than 8 s from now either way;
-// anything else gives the empty ticket, silently.
+// The hand-over ticket: a small regular JSON file of exactly "time" and "ticket", written less
+// than 8 s from now either way; anything else (a key more or repeated) gives the empty ticket.
 TEST(ReadTicketTest, OnlyAFreshWellFormedSmallFileGivesItsTicket) {
   TempDir dir;
   const auto at = [](const std::string& time, const std::string& ticket = "\"T\"") {
-    return "{\"time\":" + time + ",\"ticket\":" + ticket + ",\"altro\":1}";
+    return "{\"time\":" + time + ",\"ticket\":" + ticket + "}";
   };
   std::string big = at("1700000000.5");
   big.insert(1, std::string((1 << 20) - big.size(), ' '));  // exactly 1 MiB
@@ -199,6 +199,10 @@ TEST(ReadTicketTest, OnlyAFreshWellFormedSmallFileGivesItsTicket) {
                                                         {"{\"ticket\":\"T\"}", ""},
                                                         {"{\"time\":1700000000.5}", ""},
                                                         {"time=1", ""},
+                                                        {at("1700000000.5") + " ", "T"},
+                                                        {at("1700000000.5,\"altro\":1"), ""},
+                                                        {at("1,\"time\":1700000000.5"), ""},
+                                                        {"[" + at("1700000000.5") + "]", ""},
                                                         {" " + big, ""},
                                                         {big, "T"},
                                                         {"fifo.json", ""},

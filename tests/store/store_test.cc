@@ -3,7 +3,7 @@
 // sweep over every failing call, which also holds the exact records and the durable order of
 // publication), and the preparation that guards its publication against "Annulla". The forms of
 // an attachment's URL are tested through the share's intake.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <filesystem>
 #include <regex>
@@ -152,10 +152,56 @@ TEST(Store, ABatchOnDiskHasExactRecordsWrittenInADurableOrder) {
       R"({"version":1,"id":#,"files":[{"id":#,"name":"a","size":300000,"mime":"text\/plain"},)"
       R"({"id":#,"name":"b","size":600001},{"id":#,"name":"c","size":94,)"
       R"("mime":"application\/x-quillop-directory"}]})");
-  for (const char* v : {":-1", ":3e5", ":300001", ":\"300000\""}) {  // damaged: never verified
-    writeFile(folder + "/manifest.json", std::regex_replace(manifest, std::regex(":300000"), v));
-    EXPECT_TRUE(checkBatch(folder).problem) << v;
+  // Damaged or hostile: never verified, each refused at its first wrong event with its message,
+  // nothing in the folder touched.
+  const std::string context = readFile(folder + "/context.json");
+  const auto size = [&](const char* v) {
+    return std::regex_replace(manifest, std::regex(":300000"), v);
+  };
+  const auto times = [](const std::string& unit, int n) {
+    std::string text = unit;
+    for (int i = 1; i < n; ++i) text += "," + unit;
+    return text;
+  };
+  const std::string entry =
+      manifest.substr(manifest.find("[") + 1, manifest.find("},") - manifest.find("["));
+  const std::string keys = "{" + times("\"k\":0", 200'000) + "}",
+                    deep = std::string(5'000'000, '[');
+  const std::string sources = R"({"ticket":"","sources":[)";
+  const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+      {"manifest", size(":-1"), "manifest.json: struttura errata"},
+      {"manifest", size(":3e5"), "manifest.json: struttura errata"},
+      {"manifest", size(":300001"), "dimensione diversa da quella del manifest"},
+      {"manifest", size(":\"300000\""), "manifest.json: struttura errata"},
+      {"manifest", size(":1,\"size\":1"), "manifest.json: chiave ripetuta"},
+      {"manifest", std::regex_replace(manifest, std::regex("\"text"), "null,\"x\":\"text"),
+       "manifest.json: struttura errata"},
+      {"manifest", manifest.substr(0, 40), "manifest.json: non è JSON ben formato"},
+      {"manifest", keys, "manifest.json: struttura errata"},
+      {"manifest", deep, "manifest.json: struttura errata"},
+      {"manifest", R"({"files":[)" + times(entry, 101) + "]}", "manifest.json: troppi file"},
+      {"manifest", R"({"files":[)" + times("{}", 1'000'000) + "]}",
+       "manifest.json: struttura errata"},
+      {"context", R"({"ticket":"","sources":["\/a b","\/perché\/è",3]})",
+       "context.json: sorgente non testuale"},
+      {"context", R"({"ticket":""})", R"(context.json: manca "ticket" o "sources")"},
+      {"context", sources + times(R"("a")", 1'000'000) + "]}",
+       "context.json: numero di sorgenti diverso"},
+      {"context", sources + R"("a","b"]})", "context.json: numero di sorgenti diverso"},
+      {"context", keys, "context.json: struttura errata"},
+      {"context", deep, "context.json: struttura errata"},
+      {"context", context + "{", "context.json: non è JSON ben formato"},
+  };
+  const std::vector<std::string> listing = FileSystem::posix().list(folder);
+  for (const auto& [file, text, problem] : rows) {
+    writeFile(folder + "/" + file + ".json", text);
+    EXPECT_THAT(checkBatch(folder).problem.value_or("verified"), ::testing::HasSubstr(problem))
+        << problem;
+    writeFile(folder + "/manifest.json", manifest);
+    writeFile(folder + "/context.json", context);
   }
+  EXPECT_EQ(FileSystem::posix().list(folder), listing);
+  EXPECT_TRUE(checkBatch(folder).verified());
   // Durability is an order no sweep sees: data on storage before it is recorded; each JSON
   // file written to a temporary file, synced, renamed, its folder synced; the inbox last.
   std::string log;
