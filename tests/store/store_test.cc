@@ -177,6 +177,8 @@ TEST(Store, ABatchOnDiskHasExactRecordsWrittenInADurableOrder) {
       {"manifest", std::regex_replace(manifest, std::regex("\"text"), "null,\"x\":\"text"),
        "manifest.json: struttura errata"},
       {"manifest", manifest.substr(0, 40), "manifest.json: non è JSON ben formato"},
+      {"manifest", std::regex_replace(manifest, std::regex("text"), std::string(122, 't')),
+       "manifest.json: struttura errata"},
       {"manifest", keys, "manifest.json: struttura errata"},
       {"manifest", deep, "manifest.json: struttura errata"},
       {"manifest", R"({"files":[)" + times(entry, 101) + "]}", "manifest.json: troppi file"},
