@@ -44,6 +44,7 @@ std::optional<std::string> groupContainer(FileSystem& fs, const std::string& gro
     makeDirectories(fs, parent);
     try {
       fs.makeDirectory(container, 0700);
+      syncDirectory(fs, parent);
     } catch (const Error& error) {
       if (!error.isPosix(EEXIST)) throw;
       if (!S_ISDIR(fs.linkStatus(fs.resolve(container)).st_mode)) return std::nullopt;

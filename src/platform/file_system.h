@@ -163,7 +163,11 @@ class ForwardingFileSystem : public FileSystem {
 void removeTree(FileSystem& fs, const std::string& path) noexcept;
 
 // Creates `path` and any missing parents (mode 0777 minus umask, like `mkdir -p`); an existing
-// folder counts as success. Throws the first error otherwise.
+// folder counts as success. Each folder made is synced into its parent, so that it survives a
+// power cut. Throws the first error otherwise.
 void makeDirectories(FileSystem& fs, const std::string& path);
+
+// fsync of a folder, so that a rename or a creation inside it survives a power cut. Throws.
+void syncDirectory(FileSystem& fs, const std::string& folder);
 
 }  // namespace quillop

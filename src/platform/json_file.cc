@@ -24,11 +24,6 @@ std::string compactJson(const nlohmann::ordered_json& value) {
   return escaped;
 }
 
-void syncDirectory(FileSystem& fs, const std::string& folder) {
-  FileHandle dir = FileHandle::open(fs, folder, O_RDONLY | O_DIRECTORY);
-  dir.sync();
-}
-
 void writeFileAtomically(FileSystem& fs, const std::string& folder, const std::string& name,
                          const std::string& bytes) {
   const std::string temporary = folder + "/." + name + "." + newIdentifier() + ".tmp";
@@ -47,7 +42,6 @@ void writeFileAtomically(FileSystem& fs, const std::string& folder, const std::s
     }
     throw;
   }
-  syncDirectory(fs, folder);
 }
 
 }  // namespace quillop

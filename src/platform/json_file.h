@@ -6,9 +6,11 @@
 // replaced silently.
 //
 // `writeFileAtomically` writes the bytes to a temporary file in the same folder, flushes it to
-// storage, renames it over `folder/name` and flushes the folder, so a reader sees the old file or
-// the whole new one, and a power cut never loses a file that was reported written. On failure the
-// temporary file is removed and the error is thrown unchanged. Any thread; one writer per name.
+// storage and renames it over `folder/name`, so a reader sees the old file or the whole new one,
+// and after a power cut the name holds one of the two. The new name itself lasts only once the
+// caller syncs the folder (`syncDirectory`): a writer of several files syncs once, when their
+// names must last. On failure the temporary file is removed and the error is thrown unchanged.
+// Any thread; one writer per name.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -22,8 +24,5 @@ std::string compactJson(const nlohmann::ordered_json& value);
 
 void writeFileAtomically(FileSystem& fs, const std::string& folder, const std::string& name,
                          const std::string& bytes);
-
-// fsync of a folder, so that a rename or a creation inside it survives a power cut.
-void syncDirectory(FileSystem& fs, const std::string& folder);
 
 }  // namespace quillop

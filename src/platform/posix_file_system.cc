@@ -225,10 +225,18 @@ void removeTree(FileSystem& fs, const std::string& path) noexcept {
   }
 }
 
+void syncDirectory(FileSystem& fs, const std::string& folder) {
+  FileHandle dir = FileHandle::open(fs, folder, O_RDONLY | O_DIRECTORY);
+  dir.sync();
+}
+
 void makeDirectories(FileSystem& fs, const std::string& path) {
   if (path.empty() || path == "/") return;
+  std::string::size_type slash = path.find_last_of('/');
+  const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
   try {
     fs.makeDirectory(path, 0777);
+    syncDirectory(fs, parent);
     return;
   } catch (const Error& error) {
     if (error.isPosix(EEXIST)) {
@@ -238,14 +246,15 @@ void makeDirectories(FileSystem& fs, const std::string& path) {
     }
     if (!error.isPosix(ENOENT)) throw;
   }
-  std::string::size_type slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0) throw systemError(ENOENT, path);
-  makeDirectories(fs, path.substr(0, slash));
+  makeDirectories(fs, parent);
   try {
     fs.makeDirectory(path, 0777);
   } catch (const Error& error) {
     if (!error.isPosix(EEXIST)) throw;
+    return;
   }
+  syncDirectory(fs, parent);
 }
 
 }  // namespace quillop

@@ -67,14 +67,19 @@ void ShareStore::context(const std::string& ticket, const std::vector<std::strin
   nlohmann::ordered_json object = nlohmann::ordered_json::object();
   object["ticket"] = ticket;
   object["sources"] = sources;
+  // Its name lasts with the data files' names: publication syncs the folder.
   writeFileAtomically(fs_, batchFolder(), "context.json", compactJson(object));
 }
 
 std::string ShareStore::publish() {
   if (finished_ || entries_.empty()) throw failure("Nessun file preparato.");
   const Batch batch{1, id_, entries_};
+  // Every name the manifest stands for (the data files, the context) on storage before the
+  // manifest can take its own: no order of a power cut leaves a manifest without its files.
+  syncDirectory(fs_, batchFolder());
   try {
     writeFileAtomically(fs_, batchFolder(), "manifest.json", compactJson(batch));
+    syncDirectory(fs_, batchFolder());
     // The batch folder's own entry in the inbox must survive a power cut too.
     syncDirectory(fs_, directory_);
   } catch (const Error&) {

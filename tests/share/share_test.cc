@@ -9,6 +9,7 @@
 #include "share/ticket.h"
 #include "share_harness.h"
 #include "store/batch_check.h"
+#include "store/batch_lock.h"
 
 namespace quillop::testing {
 namespace {
@@ -85,6 +86,44 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
     }
   }
   EXPECT_EQ(listFolder("/proc/self/fd").size(), descriptors);
+}
+
+// A power cut at every point of a real share: the share dies at call N (that call and every
+// later one fail without effect), then the power goes, in the kindest order (every unsynced entry
+// lost) and the worst (unsynced folders and renames kept, files lost). The host's recovery then
+// leaves at most one batch, which verifies; a share that reported success keeps it.
+TEST(SharePowerLossTest, APowerCutAnywhereLeavesNoManifestOrABatchThatVerifies) {
+  ShareHarness in;
+  makeFolder(in.temp / "Cartella");
+  in.file("Cartella/dati", std::string(300'000, 'c'));
+  const std::vector<LoadedItem> items{Url::fromPath(in.file("a.txt", std::string(300'000, 'a'))),
+                                      Url::fromPath(in.file("b", std::string(600'001, 'b'))),
+                                      Url::fromPath(in.temp / "Cartella")};
+  int calls = 0;
+  for (int n = 0; n == 0 || n <= calls; ++n) {
+    for (const bool worstOrder : {false, true}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "dies at call " << n << ", worst order " << worstOrder);
+      ShareHarness share;
+      share.fs.onRead("/b", [](auto&) {});  // "b" through the buffer, "a.txt" by copy_file_range
+      if (n) share.fs.inject({Op::any, "", EIO, n});
+      Attachments attachments;
+      for (const LoadedItem& item : items) attachments.push_back(share.attachment(item));
+      share.start(attachments);
+      share.settle();
+      calls = n ? calls : share.fs.calls();
+      const bool published = share.controller->preparationState() == State::published;
+      share.fs.losePower(worstOrder);
+      removeAbandonedBatches(share.inbox());
+      const std::vector<std::string> left = share.batches();
+      ASSERT_EQ(left.size(), published ? 1u : left.size());
+      ASSERT_LE(left.size(), 1u);
+      for (const std::string& id : left) {
+        const CheckedBatch batch = checkBatch(share.inbox() + "/" + id);
+        EXPECT_TRUE(batch.verified()) << batch.problem.value_or("no manifest");
+      }
+    }
+  }
 }
 
 // "Annulla" while the second of three copies reads: the copy stops, no later item is asked for,

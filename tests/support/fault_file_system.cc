@@ -1,8 +1,12 @@
 #include "support/fault_file_system.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "platform/error.h"
+#include "support/temp_dir.h"
 
 namespace quillop::testing {
 
@@ -47,10 +51,13 @@ template <typename Call>
 int FaultFileSystem::opened(const std::string& path, int flags, Call call) {
   if (const std::optional<int> err = gate(Op::open, path)) return -*err;
   if (const auto hook = locked([&] { return openHook_; })) hook(path, flags);
+  const bool isNew = (flags & O_CREAT) && !exists(path);
   const int fd = call();
   locked([&] {
     if (fd < 0) return;
     paths_[fd] = path;
+    if (isNew) unsynced_.emplace_back("", path);
+    if (flags & (O_WRONLY | O_RDWR)) synced_.try_emplace(path, 0);
     if (const std::optional<std::uint64_t> length = shaped(kVirtual, path)) {
       virtuals_[fd] = {0, *length};
     }
@@ -151,8 +158,37 @@ long FaultFileSystem::copyRange(int in, int out, size_t count) {
 int FaultFileSystem::sync(int fd) {
   const std::string path = pathOf(fd);
   if (const std::optional<int> err = gate(Op::sync, path)) return -*err;
-  locked([&] { log_.push_back("sync " + path); });
+  struct stat st {};
+  ForwardingFileSystem::fstat(fd, st);
+  locked([&] {
+    log_.push_back("sync " + path);
+    if (S_ISDIR(st.st_mode)) {
+      std::erase_if(unsynced_, [&](const auto& entry) {
+        return entry.second.substr(0, entry.second.rfind('/')) == path;
+      });
+    } else if (auto it = synced_.find(path); it != synced_.end()) {
+      it->second = static_cast<std::uint64_t>(st.st_size);
+    }
+  });
   return skipSyncs ? 0 : ForwardingFileSystem::sync(fd);
+}
+
+void FaultFileSystem::losePower(bool worstOrder) {
+  std::lock_guard guard(mutex_);
+  for (auto it = unsynced_.rbegin(); it != unsynced_.rend(); ++it) {
+    const auto& [from, to] = *it;
+    struct stat st {};
+    if (from.empty()) {
+      if (!worstOrder || ::lstat(to.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        removeTree(FileSystem::posix(), to);
+      }
+    } else if (!worstOrder && ::rename(to.c_str(), from.c_str()) == 0) {
+      if (auto node = synced_.extract(to)) node.key() = from, synced_.insert(std::move(node));
+    }
+  }
+  for (const auto& [path, length] : synced_) ::truncate(path.c_str(), static_cast<off_t>(length));
+  unsynced_.clear();
+  synced_.clear();
 }
 
 int FaultFileSystem::lock(int fd, int operation) {
@@ -166,8 +202,11 @@ long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entri
 }
 
 int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
-  const std::optional<int> err = gate(Op::makeDirectory, pathOf(folder, name));
-  return err ? -*err : ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
+  const std::string path = pathOf(folder, name);
+  if (const std::optional<int> err = gate(Op::makeDirectory, path)) return -*err;
+  const int result = ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
+  if (result == 0) made("", path);
+  return result;
 }
 
 int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
@@ -183,6 +222,7 @@ std::vector<std::string> FaultFileSystem::list(const std::string& path) {
 void FaultFileSystem::makeDirectory(const std::string& path, mode_t mode) {
   throwIfFaulted(Op::makeDirectory, path);
   ForwardingFileSystem::makeDirectory(path, mode);
+  made("", path);
 }
 
 void FaultFileSystem::remove(const std::string& path) {
@@ -194,6 +234,10 @@ void FaultFileSystem::rename(const std::string& from, const std::string& to) {
   throwIfFaulted(Op::rename, to);
   locked([&] { log_.push_back("rename " + from + " " + to); });
   ForwardingFileSystem::rename(from, to);
+  locked([&] {
+    unsynced_.emplace_back(from, to);
+    if (auto node = synced_.extract(from)) node.key() = to, synced_.insert(std::move(node));
+  });
 }
 
 std::optional<std::uint64_t> FaultFileSystem::freeSpace(const std::string& path) {

@@ -1,7 +1,8 @@
 // A file system for tests: forwards to the real one, logs the calls that matter for durability,
-// and fails calls by one rule: operation, path suffix, errno, which matching call. Paths are
-// matched by suffix, so tests can name "manifest.json" or ".bin" without knowing temporary
-// names; a call beneath an open folder is seen as "<that folder's path>/<name>". Thread-safe.
+// fails calls by one rule (operation, path suffix, errno, which matching call), and can lose
+// power. Paths are matched by suffix, so tests can name "manifest.json" or ".bin" without knowing
+// temporary names; a call beneath an open folder is seen as "<that folder's path>/<name>".
+// Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -59,6 +60,13 @@ class FaultFileSystem : public ForwardingFileSystem {
   // Syncs are counted, logged and faulted as usual but never reach the disk: for tests that run
   // hundreds of shares and do not test durability.
   std::atomic<bool> skipSyncs = false;
+  // Drops what a power cut would: every entry made or renamed in a folder since that folder's
+  // last sync is taken back, newest first, and every file written through this file system is
+  // cut to the length it had at its last sync (0 if none). With `worstOrder`, the folders made and
+  // the renames stay while the files made go: the worst order a file system may keep, a folder or
+  // a rename on storage before the files made before it. Syncs count whether or not `skipSyncs`
+  // keeps them from the disk.
+  void losePower(bool worstOrder);
   // Runs `hook(path, flags)` before every open, by path or beneath a folder.
   void onOpen(std::function<void(const std::string&, int)> hook) {
     locked([&] { openHook_ = std::move(hook); });
@@ -130,6 +138,13 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::map<int, std::string> paths_;
   std::map<int, std::pair<std::uint64_t, std::uint64_t>> virtuals_;  // fd: read offset, length
   std::function<void(const std::string&, int)> openHook_;
+  // What a power cut would lose: folder entries made ({"", path}) or renamed ({from, to}) since
+  // their folder's last sync, oldest first; the synced length of every file written.
+  std::vector<std::pair<std::string, std::string>> unsynced_;
+  std::map<std::string, std::uint64_t> synced_;
+  void made(const std::string& from, const std::string& to) {
+    locked([&] { unsynced_.emplace_back(from, to); });
+  }
   using Hook = std::function<void(const std::string&)>;
   std::pair<std::string, Hook> readHook_;
 };
