@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: all of them under AddressSanitizer + UndefinedBehaviorSanitizer,
-# the threaded ones again under ThreadSanitizer, and a short run of every fuzz target. Installs missing packages first. The Debian
+# the threaded ones again under ThreadSanitizer, clang's thread-safety analysis of the annotated
+# locks, and a short run of every fuzz target. Installs missing packages first. The Debian
 # package is built once, beside the test runs (they leave the processors idle much of the
 # time), and the package test checks that build.
 # Usage: scripts/test.sh
@@ -24,6 +25,9 @@ echo "== TSan: threaded tests"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target threaded_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j "$jobs"
+
+echo "== Thread-safety analysis (clang)"
+scripts/check-threads.sh
 
 echo "== Fuzzing: every reader of outside input, a fixed number of runs"
 fuzz/run.sh

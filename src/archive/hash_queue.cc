@@ -17,11 +17,11 @@ HashQueue::~HashQueue() { close(); }
 
 void HashQueue::close() noexcept {
   {
-    const std::lock_guard lock(mutex_);
+    const MutexLock lock(mutex_);
     closing_ = true;
   }
   stopAfter(-1);
-  workReady_.notify_all();
+  workReady_.notifyAll();
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
@@ -36,46 +36,46 @@ void HashQueue::stopAfter(std::int64_t last) {
 void HashQueue::submit(OpenFile file) {
   bool wake = false;
   {
-    const std::lock_guard lock(mutex_);
+    const MutexLock lock(mutex_);
     unstartedBytes_ += file.size;
     jobs_.emplace_back().file = std::move(file);
     wake = sleeping_ > 0 && (unstarted() >= kWakeFiles || unstartedBytes_ >= kWakeBytes);
   }
-  if (wake) workReady_.notify_one();
+  if (wake) workReady_.notifyOne();
 }
 
 std::size_t HashQueue::pending() const {
-  const std::lock_guard lock(mutex_);
+  const MutexLock lock(mutex_);
   return jobs_.size();
 }
 
 bool HashQueue::frontReady() const {
-  const std::lock_guard lock(mutex_);
+  const MutexLock lock(mutex_);
   return !jobs_.empty() && jobs_.front().done;
 }
 
 bool HashQueue::anyFailed() const { return failed_.load(); }
 
 DirectoryWriter::StreamResult HashQueue::next() {
-  std::unique_lock lock(mutex_);
-  if (!jobs_.front().done && unstarted() > 0 && sleeping_ > 0) workReady_.notify_all();
+  mutex_.lock();
+  if (!jobs_.front().done && unstarted() > 0 && sleeping_ > 0) workReady_.notifyAll();
   ownerWaiting_ = true;
-  frontDone_.wait(lock, [this] { return jobs_.front().done; });
+  while (!jobs_.front().done) frontDone_.wait(mutex_);
   ownerWaiting_ = false;
   Job job = std::move(jobs_.front());
   jobs_.pop_front();
   ++head_;
-  lock.unlock();
+  mutex_.unlock();
   if (job.error) std::rethrow_exception(job.error);
   return std::move(job.result);
 }
 
 void HashQueue::work() {
-  std::unique_lock lock(mutex_);
+  const MutexLock lock(mutex_);
   for (;;) {
     while (!closing_ && unstarted() == 0) {
       ++sleeping_;
-      workReady_.wait(lock);
+      workReady_.wait(mutex_);
       --sleeping_;
     }
     if (closing_) return;
@@ -86,7 +86,7 @@ void HashQueue::work() {
     DirectoryWriter::StreamResult result;
     std::exception_ptr error;
     if (number <= lastWanted_.load()) {
-      lock.unlock();
+      mutex_.unlock();
       try {
         // Files after a failed one are never reported; reading them would only delay the failure.
         const Cancelled stopped = [this, number] {
@@ -96,7 +96,7 @@ void HashQueue::work() {
       } catch (...) {
         error = std::current_exception();
       }
-      lock.lock();
+      mutex_.lock();
     }  // else never reported: an earlier file's failure comes out of next() first
     // Still pending: next() pops a file only once it is done, and nobody else pops.
     job = &jobs_[static_cast<std::size_t>(number - head_)];
@@ -107,7 +107,7 @@ void HashQueue::work() {
       failed_ = true;
       stopAfter(number);
     }
-    if (ownerWaiting_ && number == head_) frontDone_.notify_one();
+    if (ownerWaiting_ && number == head_) frontDone_.notifyOne();
   }
 }
 

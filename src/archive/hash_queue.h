@@ -20,17 +20,16 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <exception>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "archive/directory_writer.h"
 #include "archive/file_stream.h"
+#include "platform/mutex.h"
 
 namespace quillop {
 
@@ -45,16 +44,16 @@ class HashQueue {
 
   // Queues `file` (opened by openMember) behind every file submitted before it; the queue closes
   // it.
-  void submit(OpenFile file);
+  void submit(OpenFile file) EXCLUDES(mutex_);
   // Files submitted and not yet taken by next().
-  std::size_t pending() const;
+  std::size_t pending() const EXCLUDES(mutex_);
   // True when the oldest pending file is finished, so next() returns without waiting.
-  bool frontReady() const;
+  bool frontReady() const EXCLUDES(mutex_);
   // True once some pending file has failed; next() reports the first failure in order.
   bool anyFailed() const;
   // Waits for the oldest pending file and returns its count and digest, or rethrows exactly
   // what stream threw for it. Requires pending() > 0.
-  DirectoryWriter::StreamResult next();
+  DirectoryWriter::StreamResult next() EXCLUDES(mutex_);
 
  private:
   // A sleeping worker is woken once this many files, or bytes, wait unstarted.
@@ -68,28 +67,28 @@ class HashQueue {
     std::exception_ptr error;
   };
 
-  void work();
+  void work() EXCLUDES(mutex_);
   // Stops every file and joins the workers.
-  void close() noexcept;
+  void close() noexcept EXCLUDES(mutex_);
   // Stops files numbered above `last`: they are skipped, or stop at their next chunk.
   void stopAfter(std::int64_t last);
-  // Under mutex_: files submitted and not yet taken by a worker.
-  std::int64_t unstarted() const {
+  // Files submitted and not yet taken by a worker.
+  std::int64_t unstarted() const REQUIRES(mutex_) {
     return head_ + static_cast<std::int64_t>(jobs_.size()) - nextToStart_;
   }
 
   const Cancelled& cancelled_;
-  mutable std::mutex mutex_;
-  std::condition_variable workReady_;  // workers wait here for a file
-  std::condition_variable frontDone_;  // the owner waits here for the oldest file
-  std::deque<Job> jobs_;               // pending files, oldest first
-  std::int64_t head_ = 0;              // number of jobs_.front()
-  std::int64_t nextToStart_ = 0;       // number of the next file a worker takes
-  std::uint64_t unstartedBytes_ = 0;   // sizes of the files not yet taken by a worker
-  unsigned sleeping_ = 0;              // workers waiting in workReady_
-  bool ownerWaiting_ = false;
+  mutable Mutex mutex_;
+  CondVar workReady_;                                    // workers wait here for a file
+  CondVar frontDone_;                                    // the owner waits here for the oldest file
+  std::deque<Job> jobs_ GUARDED_BY(mutex_);              // pending files, oldest first
+  std::int64_t head_ GUARDED_BY(mutex_) = 0;             // number of jobs_.front()
+  std::int64_t nextToStart_ GUARDED_BY(mutex_) = 0;      // number of the next file a worker takes
+  std::uint64_t unstartedBytes_ GUARDED_BY(mutex_) = 0;  // sizes of files no worker took yet
+  unsigned sleeping_ GUARDED_BY(mutex_) = 0;             // workers waiting in workReady_
+  bool ownerWaiting_ GUARDED_BY(mutex_) = false;
   std::atomic<bool> failed_{false};
-  bool closing_ = false;
+  bool closing_ GUARDED_BY(mutex_) = false;
   std::atomic<std::int64_t> lastWanted_{INT64_MAX};
   std::vector<std::thread> threads_;
 };

@@ -14,34 +14,34 @@ TrailingHasher::TrailingHasher(const std::vector<DirectoryWriter::Member>& membe
 
 TrailingHasher::~TrailingHasher() {
   {
-    const std::lock_guard lock(mutex_);
+    const MutexLock lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  changed_.notifyAll();
   thread_.join();
 }
 
 unsigned char* TrailingHasher::room() {
-  Slot* slot = &slots_[posted_ % kSlots];
+  Slot* slot = &slots_[filling_ % kSlots];
   if (slot->used + kChunkSize > kSlotBytes) {
     flush();
-    slot = &slots_[posted_ % kSlots];
+    slot = &slots_[filling_ % kSlots];
   }
   return slot->bytes.get() + slot->used;
 }
 
 void TrailingHasher::add(std::size_t count) {
-  Slot& slot = slots_[posted_ % kSlots];
+  Slot& slot = slots_[filling_ % kSlots];
   slot.parts.push_back(Part{slot.used, count, 0, false});
   slot.used += count;
 }
 
 void TrailingHasher::endFile(std::size_t member) {
-  slots_[posted_ % kSlots].parts.push_back(Part{0, 0, member, true});
+  slots_[filling_ % kSlots].parts.push_back(Part{0, 0, member, true});
 }
 
 void TrailingHasher::flush() {
-  Slot& slot = slots_[posted_ % kSlots];
+  Slot& slot = slots_[filling_ % kSlots];
   if (slot.parts.empty()) return;
   std::exception_ptr sinkError;
   if (slot.used > 0) {
@@ -51,37 +51,39 @@ void TrailingHasher::flush() {
       sinkError = std::current_exception();
     }
   }
-  std::unique_lock lock(mutex_);
-  ++posted_;
-  changed_.notify_all();
-  changed_.wait(lock, [this] { return posted_ - hashed_ < kSlots; });
+  {
+    const MutexLock lock(mutex_);
+    posted_ = ++filling_;
+    changed_.notifyAll();
+    while (posted_ - hashed_ >= kSlots) changed_.wait(mutex_);
+  }
   // The hashing thread is done with this slot: it may be filled again.
-  Slot& next = slots_[posted_ % kSlots];
+  Slot& next = slots_[filling_ % kSlots];
   next.used = 0;
   next.parts.clear();
-  lock.unlock();
   if (sinkError) std::rethrow_exception(sinkError);
 }
 
 bool TrailingHasher::changed() {
   flush();
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return hashed_ == posted_; });
+  const MutexLock lock(mutex_);
+  while (hashed_ != posted_) changed_.wait(mutex_);
   if (error_) std::rethrow_exception(error_);
   return differed_;
 }
 
 void TrailingHasher::work() {
   std::optional<Sha256> hasher;
-  std::unique_lock lock(mutex_);
+  std::exception_ptr error;  // once set, later slots are only counted
+  const MutexLock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || hashed_ < posted_; });
+    while (!stopping_ && hashed_ == posted_) changed_.wait(mutex_);
     if (stopping_) return;
     const Slot& slot = slots_[hashed_ % kSlots];
-    lock.unlock();
+    mutex_.unlock();
     bool differed = false;
     try {
-      if (!error_) {
+      if (!error) {
         for (const Part& part : slot.parts) {
           if (!hasher) hasher.emplace();
           if (!part.end) {
@@ -93,12 +95,13 @@ void TrailingHasher::work() {
         }
       }
     } catch (...) {
-      error_ = std::current_exception();  // read by the owner only after hashed_ catches up
+      error = std::current_exception();
     }
-    lock.lock();
+    mutex_.lock();
+    error_ = error;
     differed_ = differed_ || differed;
     ++hashed_;
-    changed_.notify_all();
+    changed_.notifyAll();
   }
 }
 

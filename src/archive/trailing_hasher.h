@@ -20,16 +20,15 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "archive/directory_writer.h"
+#include "platform/mutex.h"
 
 namespace quillop {
 
@@ -54,11 +53,11 @@ class TrailingHasher {
   void endFile(std::size_t member);
   // Gives the slot being filled to the sink, hands it over and waits until the next one is free;
   // then rethrows the sink's error.
-  void flush();
+  void flush() EXCLUDES(mutex_);
   // Flushes (rethrowing the sink's error), then waits until everything handed over is hashed. True
   // when some ended file's digest differed from its member's. Rethrows an error of the hashing
   // itself.
-  bool changed();
+  bool changed() EXCLUDES(mutex_);
 
  private:
   struct Part {
@@ -73,19 +72,22 @@ class TrailingHasher {
     std::vector<Part> parts;
   };
 
-  void work();
+  void work() EXCLUDES(mutex_);
 
   const std::vector<DirectoryWriter::Member>& members_;
   const Sink sink_;
+  // Slot n is slots_[n % kSlots]. A slot belongs to the owner from its hashing to its hand-over,
+  // and to the thread from its hand-over to its hashing: the counters below say which.
   std::array<Slot, kSlots> slots_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  // Under mutex_: slots handed over and slots hashed since the start; slot n is slots_[n % kSlots].
-  std::size_t posted_ = 0;
-  std::size_t hashed_ = 0;
-  bool differed_ = false;
-  bool stopping_ = false;
-  std::exception_ptr error_;
+  std::size_t filling_ = 0;  // the owner's: the slot it fills, equal to posted_ between calls
+  Mutex mutex_;
+  CondVar changed_;
+  // Slots handed over and slots hashed since the start.
+  std::size_t posted_ GUARDED_BY(mutex_) = 0;
+  std::size_t hashed_ GUARDED_BY(mutex_) = 0;
+  bool differed_ GUARDED_BY(mutex_) = false;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::exception_ptr error_ GUARDED_BY(mutex_);
   std::thread thread_;  // last: started once everything else exists
 };
 

@@ -1,5 +1,4 @@
 #include "archive/write_behind.h"
-#include "platform/path.h"
 
 namespace quillop {
 
@@ -7,10 +6,10 @@ WriteBehind::WriteBehind(FileHandle& file) : file_(file), thread_([this] { work(
 
 WriteBehind::~WriteBehind() {
   {
-    const std::lock_guard lock(mutex_);
+    const MutexLock lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_one();
+  changed_.notifyOne();
   thread_.join();
 }
 
@@ -18,23 +17,23 @@ void WriteBehind::written(std::uint64_t bytes) {
   if (bytes - announced_ < kStepBytes) return;
   announced_ = bytes;
   {
-    const std::lock_guard lock(mutex_);
+    const MutexLock lock(mutex_);
     upTo_ = bytes;
   }
-  changed_.notify_one();
+  changed_.notifyOne();
 }
 
 void WriteBehind::work() {
   std::uint64_t started = 0;
-  std::unique_lock lock(mutex_);
+  const MutexLock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] { return stopping_ || upTo_ > started; });
+    while (!stopping_ && upTo_ <= started) changed_.wait(mutex_);
     if (stopping_) return;
     const std::uint64_t upTo = upTo_;
-    lock.unlock();
+    mutex_.unlock();
     file_.startWriteBack(started, upTo - started);
     started = upTo;
-    lock.lock();
+    mutex_.lock();
   }
 }
 

@@ -8,12 +8,11 @@
 // and joins it. The file handle must outlive this object.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 
 #include "platform/file_handle.h"
+#include "platform/mutex.h"
 
 namespace quillop {
 
@@ -27,18 +26,18 @@ class WriteBehind {
   WriteBehind& operator=(const WriteBehind&) = delete;
 
   // The first `bytes` bytes of the file are written.
-  void written(std::uint64_t bytes);
+  void written(std::uint64_t bytes) EXCLUDES(mutex_);
 
  private:
-  void work();
+  void work() EXCLUDES(mutex_);
 
   FileHandle& file_;
   std::uint64_t announced_ = 0;  // owner's thread only
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::uint64_t upTo_ = 0;  // under mutex_
-  bool stopping_ = false;   // under mutex_
-  std::thread thread_;      // last: started once everything else exists
+  Mutex mutex_;
+  CondVar changed_;
+  std::uint64_t upTo_ GUARDED_BY(mutex_) = 0;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::thread thread_;  // last: started once everything else exists
 };
 
 }  // namespace quillop

@@ -2,17 +2,17 @@
 
 #include <pthread.h>
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 namespace quillop {
 
 struct WorkerQueue::State {
-  std::mutex lock;
-  std::condition_variable wake;
-  std::deque<Job> jobs;
-  bool stopping = false;
+  Mutex lock;
+  CondVar wake;
+  std::deque<Job> jobs GUARDED_BY(lock);
+  bool stopping GUARDED_BY(lock) = false;
 };
 
 WorkerQueue::WorkerQueue(std::string label)
@@ -21,8 +21,8 @@ WorkerQueue::WorkerQueue(std::string label)
     for (;;) {
       Job job;
       {
-        std::unique_lock<std::mutex> guard(state->lock);
-        state->wake.wait(guard, [&] { return state->stopping || !state->jobs.empty(); });
+        const MutexLock guard(state->lock);
+        while (!state->stopping && state->jobs.empty()) state->wake.wait(state->lock);
         if (state->jobs.empty()) return;  // stopping, and nothing left
         job = std::move(state->jobs.front());
         state->jobs.pop_front();
@@ -35,10 +35,10 @@ WorkerQueue::WorkerQueue(std::string label)
 
 WorkerQueue::~WorkerQueue() {
   {
-    std::lock_guard<std::mutex> guard(state_->lock);
+    const MutexLock guard(state_->lock);
     state_->stopping = true;
   }
-  state_->wake.notify_one();
+  state_->wake.notifyOne();
   if (thread_.get_id() == std::this_thread::get_id()) {
     thread_.detach();  // the running job is ours: the thread ends once it has returned
   } else {
@@ -48,10 +48,10 @@ WorkerQueue::~WorkerQueue() {
 
 void WorkerQueue::async(Job job) {
   {
-    std::lock_guard<std::mutex> guard(state_->lock);
+    const MutexLock guard(state_->lock);
     state_->jobs.push_back(std::move(job));
   }
-  state_->wake.notify_one();
+  state_->wake.notifyOne();
 }
 
 }  // namespace quillop

@@ -52,7 +52,7 @@ void ShareViewController::prepare(const AttachmentList& attachments) {
       readTicket(fs, parentFolder(inbox) + "/ready.json", platform_.clock->now());
   std::shared_ptr<ShareStore> store;
   {
-    std::lock_guard<std::mutex> guard(jobsLock_);
+    const MutexLock guard(jobsLock_);
     makingBatch_ = true;
   }
   try {
@@ -89,13 +89,12 @@ void ShareViewController::load(const AttachmentList& attachments, size_t index,
     fail(ShareStore::failure("Condividi il file originale dal Finder, non un link."));
     return;
   }
-  attachment->loadFileUrl(
-      [self = retain(), attachments, index, store = std::move(store), ticket](
-          LoadedItem item, std::optional<Error> error) mutable {
-        // The store moves on with the chain: a completion kept by the platform after its call
-        // does not keep the batch alive, and the store goes before the controller does.
-        self->loaded(attachments, index, std::move(store), ticket, item, error);
-      });
+  attachment->loadFileUrl([self = retain(), attachments, index, store = std::move(store), ticket](
+                              LoadedItem item, std::optional<Error> error) mutable {
+    // The store moves on with the chain: a completion kept by the platform after its call
+    // does not keep the batch alive, and the store goes before the controller does.
+    self->loaded(attachments, index, std::move(store), ticket, item, error);
+  });
 }
 
 void ShareViewController::loaded(const AttachmentList& attachments, size_t index,
@@ -121,15 +120,14 @@ void ShareViewController::loaded(const AttachmentList& attachments, size_t index
     failWithCurrentException();
     return;
   }
-  platform_.mainQueue->async([self = retain(), line = progressLine(index + 1, attachments->size())] {
-    self->label_->setText(line);
-  });
+  platform_.mainQueue->async(
+      [self = retain(), line = progressLine(index + 1, attachments->size())] {
+        self->label_->setText(line);
+      });
   // Each job hands the store on (or releases it) before it lets go of the controller, so the
   // controller counts as busy until an unpublished batch folder has been removed.
-  work_->async(
-      [self = retain(), attachments, next = index + 1, store = std::move(store), ticket]() mutable {
-        self->load(attachments, next, std::move(store), ticket);
-      });
+  work_->async([self = retain(), attachments, next = index + 1, store = std::move(store),
+                ticket]() mutable { self->load(attachments, next, std::move(store), ticket); });
   if (granted) scope.stopAccessing(*url);
 }
 

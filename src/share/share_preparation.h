@@ -6,8 +6,9 @@
 // the preparation (the lock is not recursive).
 #pragma once
 
-#include <mutex>
 #include <string>
+
+#include "platform/mutex.h"
 
 namespace quillop {
 
@@ -22,21 +23,21 @@ class SharePreparation {
   SharePreparation& operator=(const SharePreparation&) = delete;
 
   // ready -> copying and true; otherwise false, nothing changes.
-  bool begin();
+  bool begin() EXCLUDES(lock_);
   // True exactly in `cancelled`.
-  bool isCancelled();
+  bool isCancelled() EXCLUDES(lock_);
   // ready or copying -> cancelled and true; otherwise false.
-  bool cancel();
+  bool cancel() EXCLUDES(lock_);
   // In `copying`: publishes `store` under the lock, moves to `published` and returns the batch
   // id; the store's error passes unchanged and leaves `copying`. In any other state: the
   // failure "Preparazione annullata.", the store untouched.
-  std::string publish(ShareStore& store);
+  std::string publish(ShareStore& store) EXCLUDES(lock_);
 
-  State state();
+  State state() EXCLUDES(lock_);
 
  private:
-  State state_ = State::ready;
-  std::mutex lock_;
+  Mutex lock_;
+  State state_ GUARDED_BY(lock_) = State::ready;
 };
 
 }  // namespace quillop

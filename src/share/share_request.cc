@@ -9,7 +9,7 @@ void ShareRequest::completeRequest() { end(Outcome::completed, std::nullopt); }
 void ShareRequest::end(Outcome outcome, std::optional<Error> error) {
   std::function<void()> observer;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    const MutexLock guard(lock_);
     if (outcome_ != Outcome::open) return;
     outcome_ = outcome;
     error_ = std::move(error);
@@ -19,17 +19,17 @@ void ShareRequest::end(Outcome outcome, std::optional<Error> error) {
 }
 
 ShareRequest::Outcome ShareRequest::outcome() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  const MutexLock guard(lock_);
   return outcome_;
 }
 
 std::optional<Error> ShareRequest::error() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  const MutexLock guard(lock_);
   return error_;
 }
 
 void ShareRequest::setEndObserver(std::function<void()> observer) {
-  std::lock_guard<std::mutex> guard(lock_);
+  const MutexLock guard(lock_);
   observer_ = std::move(observer);
 }
 

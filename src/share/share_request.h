@@ -5,10 +5,10 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "platform/mutex.h"
 #include "share/platform/extension_context.h"
 
 namespace quillop {
@@ -23,19 +23,19 @@ class ShareRequest final : public ExtensionContext {
   void cancelRequest(const Error& error) override;
   void completeRequest() override;
 
-  Outcome outcome() const;
+  Outcome outcome() const EXCLUDES(lock_);
   // The error the request was cancelled with; none unless cancelled.
-  std::optional<Error> error() const;
-  void setEndObserver(std::function<void()> observer);
+  std::optional<Error> error() const EXCLUDES(lock_);
+  void setEndObserver(std::function<void()> observer) EXCLUDES(lock_);
 
  private:
-  void end(Outcome outcome, std::optional<Error> error);
+  void end(Outcome outcome, std::optional<Error> error) EXCLUDES(lock_);
 
   const std::vector<InputItem> items_;
-  mutable std::mutex lock_;
-  Outcome outcome_ = Outcome::open;
-  std::optional<Error> error_;
-  std::function<void()> observer_;
+  mutable Mutex lock_;
+  Outcome outcome_ GUARDED_BY(lock_) = Outcome::open;
+  std::optional<Error> error_ GUARDED_BY(lock_);
+  std::function<void()> observer_ GUARDED_BY(lock_);
 };
 
 }  // namespace quillop

@@ -123,10 +123,12 @@ void ShareViewController::failWithCurrentException() {
 
 void ShareViewController::abandon(std::chrono::milliseconds grace) {
   preparation_->cancel();
-  std::unique_lock<std::mutex> guard(jobsLock_);
-  batchSettled_.wait_for(guard, grace, [this] { return !makingBatch_ && batchFolder_.empty(); });
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  jobsLock_.lock();
+  while ((makingBatch_ || !batchFolder_.empty()) && batchSettled_.waitUntil(jobsLock_, deadline)) {
+  }
   const std::string folder = batchFolder_;
-  guard.unlock();
+  jobsLock_.unlock();
   // Cancelled, or published before: publication can no longer start.
   if (folder.empty() || preparation_->state() == SharePreparation::State::published) return;
   // Work that is slow rather than stuck may add a file meanwhile, which fails the folder's own
@@ -143,24 +145,24 @@ void ShareViewController::abandon(std::chrono::milliseconds grace) {
 }
 
 void ShareViewController::setBatchFolder(std::string folder) {
-  std::lock_guard<std::mutex> guard(jobsLock_);
+  const MutexLock guard(jobsLock_);
   makingBatch_ = false;
   batchFolder_ = std::move(folder);
-  batchSettled_.notify_all();
+  batchSettled_.notifyAll();
 }
 
 bool ShareViewController::busy() const {
-  std::lock_guard<std::mutex> guard(jobsLock_);
+  const MutexLock guard(jobsLock_);
   return !jobs_.expired();
 }
 
 void ShareViewController::setIdleObserver(std::function<void()> observer) {
-  std::lock_guard<std::mutex> guard(jobsLock_);
+  const MutexLock guard(jobsLock_);
   idleObserver_ = std::move(observer);
 }
 
 ShareViewController::Self ShareViewController::retain() {
-  std::lock_guard<std::mutex> guard(jobsLock_);
+  const MutexLock guard(jobsLock_);
   std::shared_ptr<Jobs> jobs = jobs_.lock();
   if (!jobs) {
     jobs = std::make_shared<Jobs>(shared_from_this(), idleObserver_);

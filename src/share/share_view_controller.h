@@ -27,15 +27,14 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/copy_progress.h"
 #include "platform/error.h"
+#include "platform/mutex.h"
 #include "share/platform/extension_context.h"
 #include "share/platform/share_platform.h"
 #include "share/share_preparation.h"
@@ -79,7 +78,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   // mount never returns): cancels the preparation, waits up to `grace` for the intake to let go
   // of its batch, then removes the batch folder, unless it was published, from the calling
   // thread. The stuck work is left to the end of the process. Any thread.
-  void abandon(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
+  void abandon(std::chrono::milliseconds grace = std::chrono::milliseconds(0)) EXCLUDES(jobsLock_);
 
   // Shows in the progress bar how far the copying has got: determinate by bytes over the whole
   // selection once the size of every item is known (a single item: from the start of its
@@ -89,10 +88,10 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   void updateProgress();
 
   // True while a job of this controller is pending or running anywhere.
-  bool busy() const;
+  bool busy() const EXCLUDES(jobsLock_);
   // Called, on the thread that released it, each time the last pending job has gone. The
   // observer must not call back into the controller synchronously.
-  void setIdleObserver(std::function<void()> observer);
+  void setIdleObserver(std::function<void()> observer) EXCLUDES(jobsLock_);
 
  private:
   using AttachmentList = std::shared_ptr<const Attachments>;
@@ -102,7 +101,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   explicit ShareViewController(SharePlatform platform);
 
   // A reference for a job: keeps the controller alive and counts as pending work.
-  Self retain();
+  Self retain() EXCLUDES(jobsLock_);
   void fail(const Error& error);
   // On the main thread: `message` in the status line, and the progress bar hidden for good.
   void showFailure(const std::string& message);
@@ -110,7 +109,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   void failWithCurrentException();
   void launchHost();
   // Records that the intake's batch folder is `folder` (empty: none, or none any longer).
-  void setBatchFolder(std::string folder);
+  void setBatchFolder(std::string folder) EXCLUDES(jobsLock_);
 
   // The intake (intake.cc).
   AttachmentList attachmentList() const;
@@ -118,8 +117,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   void load(const AttachmentList& attachments, size_t index, std::shared_ptr<ShareStore> store,
             const std::string& ticket);
   void loaded(const AttachmentList& attachments, size_t index, std::shared_ptr<ShareStore> store,
-              const std::string& ticket, const LoadedItem& item,
-              const std::optional<Error>& error);
+              const std::string& ticket, const LoadedItem& item, const std::optional<Error>& error);
 
   SharePlatform platform_;
   // The five fields of the controller, in this order.
@@ -136,14 +134,14 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   std::size_t attachmentCount_ = 0;  // main thread, from `viewDidAppear`
   bool failureShown_ = false;        // main thread
 
-  mutable std::mutex jobsLock_;
-  std::weak_ptr<Jobs> jobs_;
-  std::function<void()> idleObserver_;
+  mutable Mutex jobsLock_;
+  std::weak_ptr<Jobs> jobs_ GUARDED_BY(jobsLock_);
+  std::function<void()> idleObserver_ GUARDED_BY(jobsLock_);
   // For `abandon`: the intake's store is being made, or its batch folder until the store is
-  // destroyed. Guarded by jobsLock_; `batchSettled_` is notified at each change.
-  bool makingBatch_ = false;
-  std::string batchFolder_;
-  std::condition_variable batchSettled_;
+  // destroyed. `batchSettled_` is notified at each change.
+  bool makingBatch_ GUARDED_BY(jobsLock_) = false;
+  std::string batchFolder_ GUARDED_BY(jobsLock_);
+  CondVar batchSettled_;
 };
 
 }  // namespace quillop
