@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QEventLoop>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QUrl>
-#include <chrono>
 #include <memory>
 #include <purpose/alternativesmodel.h>
 #include <purpose/configuration.h>
@@ -20,22 +19,6 @@
 
 namespace quillop::testing {
 namespace {
-
-// The path of a file: URI with every %XX decoded; the URI itself must be printable ASCII.
-std::string decodedPath(const std::string& uri) {
-  std::string path;
-  for (size_t i = 0; i < uri.size(); ++i) {
-    EXPECT_TRUE(uri[i] > ' ' && uri[i] < 0x7f) << uri;
-    if (uri[i] == '%' && i + 2 < uri.size()) {
-      path += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      path += uri[i];
-    }
-  }
-  EXPECT_TRUE(path.starts_with("file:///")) << uri;
-  return path.substr(7);
-}
 
 // Offers and runs the plugin's job as a share menu does; the job's error text ("" when it
 // succeeded), or nothing when the plugin is not among the alternatives.
@@ -51,8 +34,7 @@ std::optional<std::string> share(const QJsonArray& urls, const QString& mimeType
     EXPECT_EQ(index.data(Purpose::AlternativesModel::IconNameRole).toString(), "document-send");
     std::unique_ptr<Purpose::Configuration> configuration(model.configureJob(row));
     EXPECT_TRUE(configuration->isReady());
-    // In this process: a sanitized plugin loads only into a sanitized program.
-    configuration->setUseSeparateProcess(false);
+    configuration->setUseSeparateProcess(false);  // a sanitized plugin needs a sanitized process
     Purpose::Job* job = configuration->createJob();
     std::string error;
     QEventLoop loop;
@@ -77,64 +59,57 @@ TEST(PurposeTest, OneShareProcessGetsTheWholeSelectionInOrder) {
   temp.setEnv("QT_PLUGIN_PATH", QUILLOP_PLUGINS);
   temp.setEnv("XDG_CONFIG_HOME", temp / "config");  // no purposerc of the user's
   int argc = 1;
-  char name[] = "purpose_test";
-  char* argv[] = {name, nullptr};
+  char name[] = "purpose_test", *argv[] = {name, nullptr};
   QCoreApplication application(argc, argv);
 
   const std::string spaced = "a b%41 c #1?.txt", line = "riga\nnuova.txt",
-                    accents = "Caffè ☕ città.md", folder = "Cartella 100%";
+                    accents = "Caffè ☕ città.md", folder = "Cartella 100%",
+                    link = "https://example.org/a b.txt";
   makeFolder(temp / folder);
   for (const std::string& file : {spaced, line, accents, folder + "/dentro.txt"})
     writeFile(temp / file, file);
-  const std::string link = "https://example.org/a b.txt";
-  struct Row {
-    const char* label;
-    std::vector<std::string> names;  // in the folder, or a URL
-    const char* mimeType;
-    std::string program;
-    const char* error;  // "" when the share starts
-  } rows[] = {
-      {"one file", {spaced}, "text/plain", recorder, ""},
-      {"several files", {line, spaced, accents}, "text/plain", recorder, ""},
-      {"a folder", {folder}, "inode/directory", recorder, ""},
-      {"a folder and a file", {folder, accents}, "application/octet-stream", recorder, ""},
-      {"a file and a link", {spaced, link}, "text/plain", recorder, "non un link."},
-      {"no program", {spaced}, "text/plain", temp / "nessuno", "Impossibile avviare"},
+  // Selection (in the folder, or a URL), type, program, and the error ("" when the share starts).
+  const std::tuple<std::vector<std::string>, const char*, std::string, const char*> rows[] = {
+      {{spaced}, "text/plain", recorder, ""},
+      {{line, spaced, accents}, "text/plain", recorder, ""},
+      {{folder}, "inode/directory", recorder, ""},
+      {{folder, accents}, "application/octet-stream", recorder, ""},
+      {{spaced, link}, "text/plain", recorder, "non un link."},
+      {{spaced}, "text/plain", temp / "nessuno", "Impossibile avviare"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.label);
-    temp.setEnv("QUILLOP_SHARE_PROGRAM", row.program);
+  for (const auto& [names, mimeType, program, expectedError] : rows) {
+    SCOPED_TRACE(names.back() + " " + program);
+    temp.setEnv("QUILLOP_SHARE_PROGRAM", program);
     QJsonArray urls;
-    for (const std::string& item : row.names)
+    for (const std::string& item : names)
       urls.append(item == link ? QString::fromStdString(link)
                                : QUrl::fromLocalFile(QString::fromStdString(temp / item)).toString());
-    const std::optional<std::string> error = share(urls, QString::fromLatin1(row.mimeType));
+    const std::optional<std::string> error = share(urls, QString::fromLatin1(mimeType));
     ASSERT_TRUE(error) << "not offered";
-    EXPECT_NE(error->find(row.error), std::string::npos) << *error;
+    EXPECT_NE(error->find(expectedError), std::string::npos) << *error;
 
-    // Every process the job starts is running by the time it reports; give each time to record.
-    std::vector<std::string> started;
-    for (int wait = 0; wait < 100 && (started.empty() || wait < 3); ++wait) {
+    // Every process the job starts runs by the time it reports: give each time to record.
+    std::vector<std::string> started, arguments;
+    for (int wait = 0; wait < 100 && (started.empty() || wait < 3) && !*expectedError; ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       started = listFolder(records);
       std::erase_if(started, [](const std::string& file) { return file[0] == '.'; });
-      if (*row.error) break;
     }
-    std::string recorded;
-    for (const std::string& file : started) {
-      recorded = readFile(records + "/" + file);
-      std::remove((records + "/" + file).c_str());
-    }
-    ASSERT_EQ(started.size(), *row.error ? 0u : 1u);
-    if (*row.error) continue;
-    std::vector<std::string> arguments;
-    for (size_t start = 0, end; (end = recorded.find('\0', start)) != std::string::npos;
-         start = end + 1)
-      arguments.push_back(recorded.substr(start, end - start));
-    ASSERT_EQ(arguments.size(), row.names.size() + 1) << recorded;
+    ASSERT_EQ(started.size(), *expectedError ? 0u : 1u);
+    if (*expectedError) continue;
+    const std::string recorded = readFile(records + "/" + started[0]);
+    std::remove((records + "/" + started[0]).c_str());
+    for (size_t at = 0, end; (end = recorded.find('\0', at)) != std::string::npos; at = end + 1)
+      arguments.push_back(recorded.substr(at, end - at));
+    ASSERT_EQ(arguments.size(), names.size() + 1) << recorded;
     EXPECT_EQ(arguments[0], "--");
-    for (size_t i = 0; i < row.names.size(); ++i)
-      EXPECT_EQ(decodedPath(arguments[i + 1]), temp / row.names[i]);
+    for (size_t i = 0; i < names.size(); ++i) {  // fully encoded file: URIs, printable ASCII
+      const std::string& uri = arguments[i + 1];
+      EXPECT_TRUE(uri.starts_with("file:///")) << uri;
+      EXPECT_TRUE(std::all_of(uri.begin(), uri.end(), [](char c) { return c > ' ' && c < 127; }));
+      EXPECT_EQ(QByteArray::fromPercentEncoding(uri.substr(7).c_str()).toStdString(),
+                temp / names[i]);
+    }
   }
 }
 
