@@ -32,8 +32,7 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
       {"lintian", "--fail-on", "error,warning", deb, kde},
       {"dpkg-deb", "-f", deb, "Package", "Depends", "Recommends"},
       {"dpkg-deb", "-x", deb, root},
-      {"dpkg-deb", "-f", kde, "Package", "Depends"},
-      {"dpkg-deb", "-c", kde},
+      {"sh", "-c", "dpkg-deb -f \"$0\" Package Depends && dpkg-deb -c \"$0\"", kde},
   };
   std::vector<ChildResult> results;
   for (const std::vector<std::string>& command : commands) {
@@ -46,14 +45,12 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
       {1, {"Package: movarix-share\n", "libqt6core6", "libicu72", "libssl3", "liburiparser1",
            "Recommends: python3-caja, python3-nautilus, qt6-wayland\n"}},
       {3, {"Package: movarix-share-kde\n", "movarix-share (= ", "libkf5purpose5", "libqt5core5a",
-           "libkf5purpose-bin"}},
-      {4, {"/qt5/plugins/kf5/purpose/movarix_purpose.so\n"}},
+           "libkf5purpose-bin", "/qt5/plugins/kf5/purpose/movarix_purpose.so\n"}},
   };
   for (const auto& [result, texts] : fields)
     for (const std::string& text : texts)
       EXPECT_NE(results[result].out.find(text), std::string::npos) << text << results[result].out;
-  EXPECT_EQ(results[1].out.find("kf5"), std::string::npos) << results[1].out;
-  EXPECT_EQ(results[1].out.find("qt5"), std::string::npos) << results[1].out;
+  for (const char* kde : {"kf5", "qt5"}) EXPECT_EQ(results[1].out.find(kde), std::string::npos);
   for (const std::string path : {"quillop-share/nautilus/Invia con Movarix",
                                  "nautilus-python/extensions/invia_con_movarix.py",
                                  "caja-python/extensions/invia_con_movarix.py",
@@ -62,8 +59,9 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
     EXPECT_TRUE(exists(root + "/usr/share/" + path)) << path;
   EXPECT_FALSE(exists(root + "/usr/share/nautilus"));  // a user's own folder only
   // The actions name the installed program, not the staging folder (one template stands for all).
-  EXPECT_NE(readFile(root + "/usr/share/Thunar/sendto/ex.quillop.mac.share.desktop")
-                .find("\nExec=/usr/bin/quillop-share --gather -- %F\n"),
+  // As an application ours takes no files, so no "Open with" dialog offers it as an opener.
+  EXPECT_NE(readFile(root + "/usr/share/applications/ex.quillop.mac.share.desktop")
+                .find("\nExec=/usr/bin/quillop-share\n"),
             std::string::npos);
 
   // Through the relative link, so that it leads to the unpacked extension.
