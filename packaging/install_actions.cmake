@@ -89,9 +89,19 @@ _quillop_install_action(nemo-action.in nemo/actions
                         ex.quillop.mac.share.nemo_action ${_quillop_read})
 _quillop_install_action(thunar-sendto.desktop.in Thunar/sendto
                         ex.quillop.mac.share.desktop ${_quillop_read})
-# nautilus-python loads extensions from every data folder (system and the user's own).
+# nautilus-python and caja-python load extensions from every data folder (system and the user's
+# own); one template serves both.
+set(QUILLOP_FILE_MANAGER Nautilus)
+set(QUILLOP_SCRIPTS_PY "GLib.get_user_data_dir(), 'nautilus', 'scripts'")
 _quillop_install_action(nautilus-extension.py.in nautilus-python/extensions
                         invia_con_movarix.py ${_quillop_read})
+set(QUILLOP_FILE_MANAGER Caja)
+set(QUILLOP_SCRIPTS_PY "GLib.get_user_config_dir(), 'caja', 'scripts'")
+_quillop_install_action(nautilus-extension.py.in caja-python/extensions
+                        invia_con_movarix.py ${_quillop_read})
+# pcmanfm-qt reads FileManager-Actions entries from every data folder.
+_quillop_install_action(file-manager-action.desktop.in file-manager/actions
+                        ex.quillop.mac.share.desktop ${_quillop_read})
 # Nautilus reads scripts from the user's own data folder only: the script goes beside the other
 # files, and is linked into nautilus/scripts when the prefix's share folder is that data folder.
 _quillop_install_action(nautilus-script.in quillop-share/nautilus

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package movarix-share with dpkg-buildpackage from a copy of the source tree
+# Builds the Debian packages with dpkg-buildpackage from a copy of the source tree
 # (dpkg-buildpackage writes its results beside the tree it builds), and leaves in OUT_DIR
-# movarix-share_<version>_<arch>.deb, its debug symbols (movarix-share-dbgsym_...), the
-# .buildinfo and the .changes. Installs missing packages first.
+# movarix-share_<version>_<arch>.deb, movarix-share-kde_<version>_<arch>.deb (KDE's Share menus),
+# their debug symbols (...-dbgsym_...), the .buildinfo and the .changes. Installs missing
+# packages first.
 # Usage: scripts/package.sh [OUT_DIR]        (default build/package)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

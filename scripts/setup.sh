@@ -7,6 +7,7 @@ packages=(
   cmake g++ ninja-build pkg-config
   libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev
   qt6-base-dev
+  qtbase5-dev libkf5purpose-dev
   xvfb
   clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -2,7 +2,7 @@
 // which died left unpublished (store/batch_lock.h), verifies every published batch in the
 // shared inbox and prints a short report, every text from the inbox shown printable. `--ticket
 // TOKEN` first writes a fresh "ready.json" at the container's root; `--take` removes each verified
-// batch after the report. The share opens it from three folders above its own bundle; a SIGCONT
+// batch after the report. On a desktop it also says in a notification what it received. The share opens it from three folders above its own bundle; a SIGCONT
 // (the share's "come to the front") while it runs makes it look at the inbox again.
 
 #include <signal.h>
@@ -11,8 +11,10 @@
 #include <csignal>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "exit_status.h"
+#include "notification.h"
 #include "platform/container.h"
 #include "platform/json_file.h"
 #include "platform/unicode.h"
@@ -53,6 +55,7 @@ size_t report(const std::string& inbox, bool take) {
     std::cout << "Lotto " << id << ": preparazione interrotta, tolto dalla coda\n";
   }
   size_t verified = 0, broken = 0, pending = 0;
+  std::vector<std::string> received;  // the names of the verified batches' files
   for (const quillop::CheckedBatch& batch : quillop::checkInbox(inbox)) {
     if (!batch.published && !batch.problem) {
       ++pending;
@@ -69,6 +72,7 @@ size_t report(const std::string& inbox, bool take) {
               << plural(batch.files.size(), "file", "file") << ", ticket \""
               << printableText(batch.ticket) << "\": verificato\n";
     for (const quillop::CheckedFile& file : batch.files) {
+      received.push_back(printableText(file.entry.name));
       std::cout << "  " << printableText(file.entry.name) << " (" << file.entry.size << " byte, "
                 << printableText(file.entry.mime.value_or("tipo sconosciuto"));
       if (file.members) std::cout << ", " << plural(*file.members, "voce", "voci") << " verificate";
@@ -82,6 +86,19 @@ size_t report(const std::string& inbox, bool take) {
   std::cout << "Riepilogo: " << plural(verified, "lotto verificato", "lotti verificati") << ", "
             << plural(broken, "lotto non valido", "lotti non validi") << ", "
             << plural(pending, "lotto in preparazione", "lotti in preparazione") << ".\n";
+  if (verified + broken > 0) {
+    std::string names;
+    for (size_t i = 0; i < received.size() && i < 5; ++i) names += (i ? ", " : "") + received[i];
+    if (received.size() > 5) names += " e altri " + std::to_string(received.size() - 5);
+    if (broken > 0) {
+      names += (names.empty() ? "" : "\n") + plural(broken, "lotto non valido", "lotti non validi");
+    }
+    quillop::notifyDesktop(
+        verified > 0 ? "Movarix ha ricevuto " + plural(verified, "lotto", "lotti") + " (" +
+                           plural(received.size(), "file", "file") + ")"
+                     : "Movarix: lotto non valido",
+        names);
+  }
   return broken;
 }
 

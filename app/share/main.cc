@@ -26,6 +26,7 @@
 #include "share/argument_attachments.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
+#include "sibling_gather.h"
 #include "terminal_front_end.h"
 
 #ifndef QUILLOP_VERSION
@@ -49,6 +50,9 @@ constexpr const char* kHelp =
     "\n"
     "Opzioni:\n"
     "  --terminal   mostra lo stato nel terminale (su stderr), anche se c'è uno schermo\n"
+    "  --gather     un solo lotto con gli elementi degli altri quillop-share --gather\n"
+    "               avviati subito dopo nella stessa cartella (i file manager che dividono\n"
+    "               una selezione in più avvii)\n"
     "  --help       mostra questo aiuto ed esce\n"
     "  --version    mostra la versione ed esce\n"
     "  --           gli argomenti seguenti sono file, anche se cominciano con \"-\"\n"
@@ -136,6 +140,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments;
   bool options = true;
   bool terminal = false;
+  bool gather = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (options && argument == "--") {
@@ -148,6 +153,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (options && argument == "--terminal") {
       terminal = true;
+    } else if (options && argument == "--gather") {
+      gather = true;
     } else if (argument.empty()) {
       std::cerr << "quillop-share: argomento vuoto: indica un file o una cartella\n"
                    "Per l'elenco delle opzioni: quillop-share --help\n";
@@ -159,6 +166,13 @@ int main(int argc, char** argv) {
     } else {
       arguments.push_back(argument);
     }
+  }
+
+  const std::string cwd = workingDirectory();
+  if (gather) {
+    std::optional<std::vector<std::string>> all = gatherSiblingArguments(cwd, std::move(arguments));
+    if (!all) return exit_status::kCompleted;  // shared by the process that took them
+    arguments = std::move(*all);
   }
 
   const bool window = !terminal && displayAvailable() && windowPossible(argc, argv);
@@ -176,7 +190,6 @@ int main(int argc, char** argv) {
   auto mainQueue = std::make_shared<QtMainQueue>();
 
   InputItem item;
-  const std::string cwd = workingDirectory();
   for (const std::string& argument : arguments) {
     item.attachments.push_back(argumentAttachment(argument, cwd, delivery));
   }
