@@ -17,10 +17,13 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace quillop {
 
@@ -156,11 +159,13 @@ class ForwardingFileSystem : public FileSystem {
   FileSystem& target_;
 };
 
-// Removes `path` and, for a folder, everything below it. Only the folder holding `path` is
-// looked up by path; everything below is reached through descriptors, and a link anywhere,
-// `path` included, is removed itself, never followed. Errors are dropped: what cannot be removed
-// stays.
-void removeTree(FileSystem& fs, const std::string& path) noexcept;
+// Removes `path` and, for a folder, everything below it, without recursion. Only the folder
+// holding `path` is looked up by path; everything below is reached through descriptors, and a
+// link anywhere, `path` included, is removed itself, never followed. Goes on past what it cannot
+// remove and returns the first error (none when `path` is gone, or was never there). Holds at
+// most kMaxRemovalDepth + 1 descriptors: folders nested deeper stay, reported as EMFILE.
+std::optional<Error> removeTree(FileSystem& fs, const std::string& path) noexcept;
+inline constexpr std::size_t kMaxRemovalDepth = 256;
 
 // Creates `path` and any missing parents (mode 0777 minus umask, like `mkdir -p`); an existing
 // folder counts as success. Each folder made is synced into its parent, so that it survives a

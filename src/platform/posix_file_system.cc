@@ -192,37 +192,85 @@ FileSystem& FileSystem::posix() {
 
 namespace {
 
-// Removes the entry `name` of `folder`: a file or link by unlinking it, a folder by emptying it
-// through a descriptor opened beneath `folder` (so a folder swapped for a link meanwhile fails
-// to open and is never entered) and then removing it.
-void removeEntry(const FileHandle& folder, const std::string& name) noexcept {
+// One folder being emptied: its handle, the entries listed and not yet removed, and its name in
+// the folder below it on the stack.
+struct Emptying {
+  Emptying(FileHandle handle, std::string entry)
+      : folder(std::move(handle)), name(std::move(entry)) {}
+  FileHandle folder;
+  std::string name;
+  std::vector<DirectoryEntry> entries;
+  std::size_t next = 0;
+};
+
+// Unlinks `name` beneath `folder`; a folder answers EISDIR (or EPERM) and is left to the caller.
+// Returns whether the entry is a folder still to empty; records any other error in `first`.
+bool unlinkOrFolder(const FileHandle& folder, const std::string& name,
+                    std::optional<Error>& first) {
   try {
-    try {
-      folder.removeAt(name, false);
-      return;
-    } catch (const Error& error) {
-      if (!error.isPosix(EISDIR) && !error.isPosix(EPERM)) return;
-    }
-    FileHandle inner = folder.openAt(name, O_RDONLY | O_DIRECTORY);
-    std::vector<DirectoryEntry> entries;
-    // Entries are removed batch by batch while listing: those not yet listed are still listed.
-    while (inner.nextEntries(entries)) {
-      for (const DirectoryEntry& entry : entries) removeEntry(inner, entry.name);
-    }
-    inner.close();
-    folder.removeAt(name, true);
-  } catch (const Error&) {
+    folder.removeAt(name, false);
+    return false;
+  } catch (const Error& error) {
+    if (error.isPosix(EISDIR) || error.isPosix(EPERM)) return true;
+    if (!error.isPosix(ENOENT) && !first) first = error;
+    return false;
   }
 }
 
 }  // namespace
 
-void removeTree(FileSystem& fs, const std::string& path) noexcept {
+std::optional<Error> removeTree(FileSystem& fs, const std::string& path) noexcept {
+  std::optional<Error> first;
+  const auto note = [&](const Error& error) {
+    if (!first) first = error;
+  };
   try {
     const FileHandle holder = FileHandle::open(fs, parentFolder(path), O_RDONLY | O_DIRECTORY);
-    removeEntry(holder, lastComponent(path));
-  } catch (const Error&) {
+    if (!unlinkOrFolder(holder, lastComponent(path), first)) return first;
+    std::vector<Emptying> stack;
+    stack.push_back(
+        {holder.openAt(lastComponent(path), O_RDONLY | O_DIRECTORY), lastComponent(path)});
+    while (!stack.empty()) {
+      Emptying& top = stack.back();
+      if (top.next == top.entries.size()) {
+        top.next = 0;
+        // Entries are removed batch by batch while listing: those not yet listed still come.
+        bool more = false;
+        try {
+          more = top.folder.nextEntries(top.entries);
+        } catch (const Error& error) {
+          note(error);
+        }
+        if (more) continue;
+        const std::string name = std::move(top.name);
+        stack.pop_back();
+        try {
+          (stack.empty() ? holder : stack.back().folder).removeAt(name, true);
+        } catch (const Error& error) {
+          note(error);
+        }
+        continue;
+      }
+      const std::string name = top.entries[top.next++].name;
+      if (!unlinkOrFolder(top.folder, name, first)) continue;
+      if (stack.size() == kMaxRemovalDepth) {
+        note(systemError(EMFILE, path));
+        continue;
+      }
+      try {
+        // Opened beneath its folder: one swapped for a link meanwhile fails, never entered.
+        FileHandle inner = top.folder.openAt(name, O_RDONLY | O_DIRECTORY);
+        stack.emplace_back(std::move(inner), name);
+      } catch (const Error& error) {
+        note(error);
+      }
+    }
+  } catch (const Error& error) {
+    if (!error.isPosix(ENOENT)) note(error);
+  } catch (const std::bad_alloc&) {
+    note(systemError(ENOMEM, path));
   }
+  return first;
 }
 
 void syncDirectory(FileSystem& fs, const std::string& folder) {

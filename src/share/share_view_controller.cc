@@ -133,14 +133,7 @@ void ShareViewController::abandon(std::chrono::milliseconds grace) {
   if (folder.empty() || preparation_->state() == SharePreparation::State::published) return;
   // Work that is slow rather than stuck may add a file meanwhile, which fails the folder's own
   // removal: remove again until the folder is gone.
-  FileSystem& fs = *platform_.fileSystem;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    removeTree(fs, folder);
-    try {
-      fs.linkStatus(folder);
-    } catch (const Error&) {
-      return;
-    }
+  for (int attempt = 0; attempt < 10 && removeTree(*platform_.fileSystem, folder); ++attempt) {
   }
 }
 

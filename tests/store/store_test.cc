@@ -76,6 +76,18 @@ TEST(Store, NamesTypesInboxAndImports) {
   std::filesystem::create_directory_symlink(inbox + "/.hidden", last->batchFolder() + "/out");
   last.reset();
   EXPECT_TRUE(listFolder(inbox).size() == 19 && exists(inbox + "/.hidden/inner"));
+  // Removal goes on past a failure and reports the first; folders nested past its bound stay.
+  std::string deep = temp / "rm/g";
+  for (std::size_t i = 2; i < kMaxRemovalDepth; ++i) deep += "/d";  // "rm", "g", 254 "d"
+  makeFolder(deep), writeFile(temp / "rm/f", "x");
+  F failing;
+  failing.inject({Op::remove, "rm/f", EIO});
+  EXPECT_TRUE(removeTree(failing, temp / "rm")->isPosix(EIO));
+  EXPECT_EQ(listFolder(temp / "rm"), std::vector<std::string>{"f"});
+  EXPECT_FALSE(removeTree(FileSystem::posix(), temp / "rm"));
+  makeFolder(deep + "/d");
+  EXPECT_TRUE(removeTree(FileSystem::posix(), temp / "rm")->isPosix(EMFILE));
+  EXPECT_TRUE(exists(deep));
 
   // Each import refused at a limit or failed in its copy: its text; it records no entry. 50 GB
   // files are virtual: their bytes are neither read from nor written to any disk.
