@@ -3,7 +3,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "platform/unicode.h"
@@ -11,11 +10,15 @@
 namespace quillop {
 namespace {
 
-// Columns the text takes: one per UTF-8 character (the texts are Latin script).
-int width(const std::string& text) {
-  int count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
+// Rows the text takes on a terminal `columns` wide: a character wider than what is left of a row
+// starts the next one, as terminals wrap a wide character whole.
+int rowsOf(const std::string& text, int columns) {
+  int rows = 1, used = 0;
+  for (const int width : displayWidths(text)) {
+    if (used > 0 && used + width > columns) ++rows, used = 0;
+    used += width;
+  }
+  return rows;
 }
 
 }  // namespace
@@ -38,8 +41,7 @@ void StatusLine::show(const std::string& text) {
   for (int row = 1; row < rows_; ++row) bytes += "\033[A";
   bytes += "\033[J" + line;
   write(bytes);
-  const int cols = columns();
-  rows_ = std::max(1, (width(line) + cols - 1) / cols);
+  rows_ = rowsOf(line, columns());
 }
 
 void StatusLine::finish() {

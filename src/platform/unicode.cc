@@ -69,6 +69,31 @@ std::string printableText(std::string_view text) {
   return out;
 }
 
+std::vector<int> displayWidths(std::string_view text) {
+  std::vector<int> widths;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  for (int32_t i = 0; i < length;) {
+    const int32_t start = i;
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) {
+      widths.insert(widths.end(), static_cast<size_t>(i - start), 1);
+      continue;
+    }
+    const int8_t category = u_charType(c);
+    const int32_t jamo = u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE);
+    const int32_t east = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+    if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK ||
+        category == U_FORMAT_CHAR || jamo == U_HST_VOWEL_JAMO || jamo == U_HST_TRAILING_JAMO) {
+      widths.push_back(0);
+    } else {
+      widths.push_back(east == U_EA_WIDE || east == U_EA_FULLWIDTH ? 2 : 1);
+    }
+  }
+  return widths;
+}
+
 std::optional<std::string> lowercased(std::string_view text) {
   if (!isValidUtf8(text)) return std::nullopt;
   icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillop {
 
@@ -19,6 +20,12 @@ bool hasForbiddenNameCharacter(std::string_view text);
 // controls U+0080 to U+009F, which terminals obey too) and every byte of ill-formed UTF-8 is
 // shown as "?", so that no name can move the cursor, recolour or retitle the terminal.
 std::string printableText(std::string_view text);
+
+// The columns a terminal gives each character of `text`, in order, by ICU's character data:
+// 2 for East Asian Wide and Fullwidth (CJK, most emoji), 0 for combining marks, format
+// characters and the Hangul vowel and final jamo that join a syllable, 1 otherwise; each byte
+// of ill-formed UTF-8 counts as one character of 1.
+std::vector<int> displayWidths(std::string_view text);
 
 // Full Unicode lower-casing, independent of the user's locale (U+212A KELVIN SIGN becomes "k").
 // nullopt when `text` is not well-formed UTF-8.
