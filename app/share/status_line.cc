@@ -8,20 +8,6 @@
 #include "platform/unicode.h"
 
 namespace quillop {
-namespace {
-
-// Rows the text takes on a terminal `columns` wide: a character wider than what is left of a row
-// starts the next one, as terminals wrap a wide character whole.
-int rowsOf(const std::string& text, int columns) {
-  int rows = 1, used = 0;
-  for (const int width : displayWidths(text)) {
-    if (used > 0 && used + width > columns) ++rows, used = 0;
-    used += width;
-  }
-  return rows;
-}
-
-}  // namespace
 
 StatusLine::StatusLine(int fd) : fd_(fd), terminal_(isatty(fd) == 1) {}
 
@@ -41,7 +27,7 @@ void StatusLine::show(const std::string& text) {
   for (int row = 1; row < rows_; ++row) bytes += "\033[A";
   bytes += "\033[J" + line;
   write(bytes);
-  rows_ = rowsOf(line, columns());
+  rows_ = terminalRows(line, columns());
 }
 
 void StatusLine::finish() {

@@ -69,8 +69,12 @@ std::string printableText(std::string_view text) {
   return out;
 }
 
-std::vector<int> displayWidths(std::string_view text) {
-  std::vector<int> widths;
+int terminalRows(std::string_view text, int columns) {
+  int rows = 1, used = 0;
+  const auto take = [&](int width) {
+    if (used > 0 && used + width > columns) ++rows, used = 0;
+    used += width;
+  };
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
   for (int32_t i = 0; i < length;) {
@@ -78,7 +82,7 @@ std::vector<int> displayWidths(std::string_view text) {
     UChar32 c;
     U8_NEXT(bytes, i, length, c);
     if (c < 0) {
-      widths.insert(widths.end(), static_cast<size_t>(i - start), 1);
+      for (int32_t byte = start; byte < i; ++byte) take(1);
       continue;
     }
     const int8_t category = u_charType(c);
@@ -86,12 +90,12 @@ std::vector<int> displayWidths(std::string_view text) {
     const int32_t east = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
     if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK ||
         category == U_FORMAT_CHAR || jamo == U_HST_VOWEL_JAMO || jamo == U_HST_TRAILING_JAMO) {
-      widths.push_back(0);
+      take(0);
     } else {
-      widths.push_back(east == U_EA_WIDE || east == U_EA_FULLWIDTH ? 2 : 1);
+      take(east == U_EA_WIDE || east == U_EA_FULLWIDTH ? 2 : 1);
     }
   }
-  return widths;
+  return rows;
 }
 
 std::optional<std::string> lowercased(std::string_view text) {

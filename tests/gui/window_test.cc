@@ -9,8 +9,6 @@
 #include <QTest>
 #include <array>
 #include <csignal>
-#include <fcntl.h>
-#include <sys/ioctl.h>
 
 #include "archive/limits.h"
 #include "e2e_support.h"
@@ -20,7 +18,6 @@
 #include "linux/linux_share_platform.h"
 #include "linux/qt_main_queue.h"
 #include "progress_text.h"
-#include "status_line.h"
 #include "share/argument_attachments.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
@@ -135,40 +132,6 @@ TEST(ProgressTextTest, PercentBytesAndRateOrABusyBar) {
   for (const auto& [state, ms, expected] : rows)
     EXPECT_EQ(text.suffix(state, ProgressText::Clock::time_point(std::chrono::milliseconds(ms))),
               expected);
-}
-
-// Each text on a terminal 10 columns wide, then its redraw: the cursor climbs the rows the text
-// took, where a CJK character or an emoji takes two columns and wraps whole, an accent none.
-TEST(StatusLineTest, ARedrawClimbsTheRowsOfWideCharacters) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  const winsize size{.ws_row = 24, .ws_col = 10, .ws_xpixel = 0, .ws_ypixel = 0};
-  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
-  std::string accents;
-  for (int i = 0; i < 10; ++i) accents += "e\u0301";
-  const std::pair<std::string, int> rows[] = {
-      {"0123456789", 1}, {"0123456789a", 2}, {"日本語の名前", 2}, {"日本語の名", 1},
-      {"012345678日", 2}, {"😀😀😀😀😀😀", 2}, {accents, 1}, {accents + "日本語の名前", 3},
-  };
-  // Reads what the terminal got until it ends with `end`.
-  const auto received = [&](const std::string& end) {
-    std::string got;
-    char buffer[256];
-    for (ssize_t n; !got.ends_with(end) && (n = read(master, buffer, sizeof buffer)) > 0;)
-      got.append(buffer, n);
-    return got;
-  };
-  StatusLine line(terminal);
-  for (const auto& [text, taken] : rows) {
-    line.show(text), received(text);
-    line.show("x");
-    const std::string redraw = received("x");
-    std::string climb = "\r";
-    for (int row = 1; row < taken; ++row) climb += "\033[A";
-    EXPECT_EQ(redraw, climb + "\033[Jx") << text;
-  }
-  close(terminal), close(master);
 }
 
 // Escape during a share (held in a read) cancels it: a share that stops removes its batch itself;

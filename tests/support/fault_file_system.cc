@@ -133,17 +133,15 @@ long FaultFileSystem::write(int fd, const void* buffer, size_t count) {
 
 long FaultFileSystem::copyRange(int in, int out, size_t count) {
   const std::string from = pathOf(in), to = pathOf(out);
-  // Reads and writes that a test shapes, hooks or fails must go through read and write, unless
-  // the test fails copy_file_range itself.
+  // Reads and writes that a test shapes, hooks or fails must go through read and write.
   const bool byHand = locked([&] {
-    const auto ruled = [&](Op op, const std::string& path) {
-      return std::ranges::any_of(
-          rules_, [&](const auto& rule) { return rule.first.op == op && path.ends_with(rule.first.suffix); });
-    };
-    return !ruled(Op::copyRange, to) &&
-           (virtuals_.contains(in) || (readHook_.second && from.ends_with(readHook_.first)) ||
-            shaped(kShort, to) || shaped(kDiscard, to) || ruled(Op::read, from) ||
-            ruled(Op::write, to));
+    return virtuals_.contains(in) || (readHook_.second && from.ends_with(readHook_.first)) ||
+           shaped(kShort, to) || shaped(kDiscard, to) ||
+           std::ranges::any_of(rules_, [&](const auto& rule) {
+             const auto& [op, suffix, err, nth, once] = rule.first;
+             return (op == Op::read && from.ends_with(suffix)) ||
+                    (op == Op::write && to.ends_with(suffix));
+           });
   });
   if (byHand) return -EXDEV;
   if (const std::optional<int> err = gate(Op::copyRange, to)) return -*err;
