@@ -86,8 +86,7 @@ TEST_F(ShareE2eTest, EveryFormOfFileAndFolderMakesOneBatchTheStandInVerifies) {
   const std::vector<std::string> paths{
       source("Lettera a Nicolò.txt"), source("vero/perché.csv"), source("con spazio%20.JPG"),
       source("Àncora/.nascosto"),     source("b.txt"),           source("-trattino.txt")};
-  source("Àncora/sub/x.txt"), makeFolder(temp / "src/Àncora/bozze");
-  makeFolder(temp / "src/vero/sub");
+  source("Àncora/sub/x.txt"), makeFolder(temp / "src/Àncora/bozze"), source("vero/sub/y");
   ASSERT_EQ(symlink("vero/sub", (temp / "src/giù").c_str()), 0);  // "giù/.." is "vero"
   ASSERT_EQ(run({movarix, "--ticket", "T-42"}).status, 0);
   const ChildResult shared =
