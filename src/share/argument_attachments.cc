@@ -100,7 +100,8 @@ std::shared_ptr<ItemProvider> argumentAttachment(const std::string& argument,
   if (startsWithScheme(argument)) {
     const std::optional<Url> url = Url::parse(argument);
     if (url && url->isLocalFileUrl()) {
-      // A path with a NUL names no file: delivered as it came, for the store to refuse.
+      // A path that is not absolute or holds a NUL names no file: delivered as it came, for the
+      // store to refuse.
       if (!url->path().starts_with('/') || url->path().find('\0') != std::string::npos) {
         return std::make_shared<DeliveringProvider>(true, argument, std::move(delivery));
       }
