@@ -6,12 +6,16 @@
 
 #include <QSocketNotifier>
 #include <cerrno>
+#include <iterator>
 
 namespace quillop {
 namespace {
 
 int signalPipe[2] = {-1, -1};
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Whether each of kSignals is caught: one ignored on entry (nohup, a background job of a
+// non-interactive shell) stays ignored, as the shell's convention has it.
+bool caught[std::size(kSignals)] = {};
 
 void onSignal(int) {
   const int saved = errno;
@@ -36,12 +40,19 @@ CancelSignals::CancelSignals(std::function<void()> action) {
   handler.sa_handler = onSignal;
   sigemptyset(&handler.sa_mask);
   handler.sa_flags = SA_RESTART;
-  for (const int number : kSignals) sigaction(number, &handler, nullptr);
+  for (size_t i = 0; i < std::size(kSignals); ++i) {
+    struct sigaction previous {};
+    caught[i] = sigaction(kSignals[i], nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN &&
+                sigaction(kSignals[i], &handler, nullptr) == 0;
+  }
 }
 
 CancelSignals::~CancelSignals() {
   if (!notifier_) return;
-  for (const int number : kSignals) signal(number, SIG_DFL);
+  for (size_t i = 0; i < std::size(kSignals); ++i) {
+    if (caught[i]) signal(kSignals[i], SIG_DFL);
+    caught[i] = false;
+  }
   notifier_.reset();
   close(signalPipe[0]);
   close(signalPipe[1]);

@@ -1,10 +1,10 @@
 // SIGINT, SIGTERM and SIGHUP (a closed terminal) as the user's "Annulla": while an instance
 // lives, each delivery runs the action once on the main thread, from the Qt event loop (the
 // signal handler itself only writes a byte to a pipe). Without a pipe the signals keep their
-// default action.
+// default action; a signal ignored on entry (nohup) stays ignored.
 //
 // One instance at a time; needs a QCoreApplication. Main thread only. Destruction restores the
-// default actions of the signals.
+// default actions of the signals it caught.
 #pragma once
 
 #include <chrono>

@@ -3,22 +3,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "platform/unicode.h"
 
 namespace quillop {
-namespace {
-
-// Columns the text takes: one per UTF-8 character (the texts are Latin script).
-int width(const std::string& text) {
-  int count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
-}
-
-}  // namespace
 
 StatusLine::StatusLine(int fd) : fd_(fd), terminal_(isatty(fd) == 1) {}
 
@@ -38,8 +27,7 @@ void StatusLine::show(const std::string& text) {
   for (int row = 1; row < rows_; ++row) bytes += "\033[A";
   bytes += "\033[J" + line;
   write(bytes);
-  const int cols = columns();
-  rows_ = std::max(1, (width(line) + cols - 1) / cols);
+  rows_ = terminalRows(line, columns());
 }
 
 void StatusLine::finish() {

@@ -53,8 +53,8 @@ class FileSystem {
   // write(2): bytes written (possibly fewer than asked), or -errno.
   virtual long write(int fd, const void* buffer, size_t count) = 0;
   // copy_file_range(2) from the current offsets: bytes moved (0 at the end of `in`), or -errno.
-  // -EXDEV, -EINVAL, -ENOSYS, -EOPNOTSUPP mean "not possible here": callers fall back to
-  // read/write.
+  // -EXDEV, -EINVAL, -ENOSYS, -EOPNOTSUPP mean "not possible here"; no error says which file
+  // failed. Callers fall back to read/write.
   virtual long copyRange(int in, int out, size_t count) = 0;
   // fsync(2).
   virtual int sync(int fd) = 0;
@@ -68,7 +68,8 @@ class FileSystem {
   virtual int reserve(int fd, std::uint64_t length) = 0;
 
   // Opens `name` beneath the open folder `folder` without following any link (openat2 with
-  // RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it, else openat with O_NOFOLLOW;
+  // RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it and no sandbox refuses it
+  // (ENOSYS or EPERM, remembered for the process), else openat with O_NOFOLLOW;
   // "." is the folder itself). Returns the descriptor or -errno. A link gives -ELOOP, or
   // -ENOTDIR with O_DIRECTORY.
   virtual int openAt(int folder, const std::string& name, int flags, mode_t mode) = 0;

@@ -39,8 +39,9 @@ bool isEntryName(const std::string& name, bool dot) {
          name.find('/') == std::string::npos;
 }
 
-// Cleared once the kernel (or a sandbox) answers ENOSYS: openat with O_NOFOLLOW from then on,
-// equally safe for one component.
+// Cleared once the kernel answers ENOSYS, or a sandbox refuses the call (seccomp profiles of
+// container runtimes answer EPERM for calls they do not know): openat with O_NOFOLLOW from then
+// on, equally safe for one component.
 std::atomic<bool> haveOpenat2{true};
 
 class PosixFileSystem final : public FileSystem {
@@ -93,8 +94,12 @@ class PosixFileSystem final : public FileSystem {
       how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
       const long fd = retryOnInterrupt(
           [&] { return ::syscall(SYS_openat2, folder, name.c_str(), &how, sizeof how); });
-      if (fd != -ENOSYS) return static_cast<int>(fd);
-      haveOpenat2.store(false, std::memory_order_relaxed);
+      if (fd != -ENOSYS && fd != -EPERM) return static_cast<int>(fd);
+      const long plain =
+          retryOnInterrupt([&] { return ::openat(folder, name.c_str(), flags, mode); });
+      // EPERM from both calls is the file's own answer; from openat2 alone, the sandbox's.
+      if (fd == -ENOSYS || plain != -EPERM) haveOpenat2.store(false, std::memory_order_relaxed);
+      return static_cast<int>(plain);
     }
     return static_cast<int>(
         retryOnInterrupt([&] { return ::openat(folder, name.c_str(), flags, mode); }));

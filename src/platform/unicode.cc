@@ -25,6 +25,20 @@ bool forEachCodePoint(std::string_view text, Visit visit) {
   return true;
 }
 
+// Calls `visit(c, sequence)` with every code point and the bytes that encode it, in order; an
+// ill-formed sequence (as ICU delimits it) comes with c < 0.
+template <typename Visit>
+void forEachSequence(std::string_view text, Visit visit) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  for (int32_t i = 0; i < length;) {
+    const int32_t start = i;
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    visit(c, text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
+  }
+}
+
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
@@ -54,19 +68,35 @@ bool hasForbiddenNameCharacter(std::string_view text) {
 std::string printableText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
-  for (int32_t i = 0; i < length;) {
-    const int32_t start = i;
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
+  forEachSequence(text, [&](UChar32 c, std::string_view sequence) {
     if (c < 0 || u_charType(c) == U_CONTROL_CHAR) {
       out += '?';
     } else {
-      out.append(text.data() + start, static_cast<size_t>(i - start));
+      out.append(sequence);
     }
-  }
+  });
   return out;
+}
+
+int terminalRows(std::string_view text, int columns) {
+  int rows = 1, used = 0;
+  forEachSequence(text, [&](UChar32 c, std::string_view) {
+    int width = 1;
+    if (c >= 0) {
+      const int8_t category = u_charType(c);
+      const int32_t jamo = u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE);
+      const int32_t east = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+      if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK ||
+          category == U_FORMAT_CHAR || jamo == U_HST_VOWEL_JAMO || jamo == U_HST_TRAILING_JAMO) {
+        width = 0;
+      } else if (east == U_EA_WIDE || east == U_EA_FULLWIDTH) {
+        width = 2;
+      }
+    }
+    if (used > 0 && used + width > columns) ++rows, used = 0;
+    used += width;
+  });
+  return rows;
 }
 
 std::optional<std::string> lowercased(std::string_view text) {

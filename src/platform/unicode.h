@@ -20,6 +20,13 @@ bool hasForbiddenNameCharacter(std::string_view text);
 // shown as "?", so that no name can move the cursor, recolour or retitle the terminal.
 std::string printableText(std::string_view text);
 
+// The rows `text` takes on a terminal `columns` wide, by the columns it gives each character
+// (ICU's character data): 2 for East Asian Wide and Fullwidth (CJK, most emoji), 0 for
+// combining marks, format characters and the Hangul vowel and final jamo that join a syllable,
+// 1 otherwise, and 1 for each ill-formed sequence (one "?" once printable). A character wider
+// than what is left of a row starts the next one, as terminals wrap a wide character whole.
+int terminalRows(std::string_view text, int columns);
+
 // Full Unicode lower-casing, independent of the user's locale (U+212A KELVIN SIGN becomes "k").
 // nullopt when `text` is not well-formed UTF-8.
 std::optional<std::string> lowercased(std::string_view text);

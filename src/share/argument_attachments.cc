@@ -2,28 +2,66 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <string_view>
+
+#include "platform/error.h"
+#include "platform/file_system.h"
 
 namespace quillop {
 namespace {
 
+// The path the kernel reaches through the absolute `path`, as open(2) and lstat(2) walk it:
+// each link before the last component is followed before the ".." after it applies, never
+// tidied away as text. The last component itself is kept (a final link is shared as a link,
+// which the store refuses) unless it is "." or "..", or a "/" follows it, as then the kernel
+// resolves it too. No trailing "/" remains. A path that cannot be resolved (a folder missing or
+// not searchable) stays as written, trailing "/" included, so that opening it says why.
+std::string kernelPath(const std::string& path) {
+  std::string_view whole = path;
+  while (whole.size() > 1 && whole.back() == '/') whole.remove_suffix(1);
+  const std::string_view last = whole.substr(whole.rfind('/') + 1);
+  FileSystem& fs = FileSystem::posix();
+  try {
+    if (whole.size() != path.size() || last.empty() || last == "." || last == "..") {
+      return fs.resolve(path);
+    }
+    const std::string folder = fs.resolve(std::string(whole.substr(0, whole.size() - last.size())));
+    return (folder == "/" ? "" : folder) + "/" + std::string(last);
+  } catch (const Error&) {
+    return path;
+  }
+}
+
+// Delivers `item`, or for a `path` (absolute, no NUL) the file URL of the path the kernel
+// reaches through it, resolved on the delivery queue.
 class DeliveringProvider final : public ItemProvider {
  public:
-  DeliveringProvider(bool fileUrl, LoadedItem item, std::shared_ptr<SerialQueue> delivery)
-      : fileUrl_(fileUrl), item_(std::move(item)), delivery_(std::move(delivery)) {}
+  DeliveringProvider(bool fileUrl, LoadedItem item, std::shared_ptr<SerialQueue> delivery,
+                     std::string path = {})
+      : fileUrl_(fileUrl),
+        item_(std::move(item)),
+        path_(std::move(path)),
+        delivery_(std::move(delivery)) {}
 
   bool hasFileUrl() const override { return fileUrl_; }
   void loadFileUrl(Completion completion) override {
-    delivery_->async([completion = std::move(completion), item = item_] {
-      completion(item, std::nullopt);
+    delivery_->async([completion = std::move(completion), item = item_, path = path_] {
+      completion(path.empty() ? item : Url::fromPath(kernelPath(path)), std::nullopt);
     });
   }
 
  private:
   const bool fileUrl_;
   const LoadedItem item_;
+  const std::string path_;
   const std::shared_ptr<SerialQueue> delivery_;
 };
+
+std::shared_ptr<ItemProvider> pathAttachment(std::string path,
+                                             std::shared_ptr<SerialQueue> delivery) {
+  return std::make_shared<DeliveringProvider>(true, std::monostate{}, std::move(delivery),
+                                              std::move(path));
+}
 
 bool startsWithScheme(const std::string& text) {
   if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
@@ -36,11 +74,8 @@ bool startsWithScheme(const std::string& text) {
 }
 
 std::string absolutePath(const std::string& argument, const std::string& workingDirectory) {
-  std::filesystem::path path(argument);
-  if (path.is_relative()) path = std::filesystem::path(workingDirectory) / path;
-  std::string normal = path.lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
+  if (argument.starts_with('/')) return argument;
+  return workingDirectory + (workingDirectory.ends_with('/') ? "" : "/") + argument;
 }
 
 // The path that "file:///path" or "file://localhost/path" (scheme and host in any case) names,
@@ -65,7 +100,12 @@ std::shared_ptr<ItemProvider> argumentAttachment(const std::string& argument,
   if (startsWithScheme(argument)) {
     const std::optional<Url> url = Url::parse(argument);
     if (url && url->isLocalFileUrl()) {
-      return std::make_shared<DeliveringProvider>(true, argument, std::move(delivery));
+      // A path that is not absolute or holds a NUL names no file: delivered as it came, for the
+      // store to refuse.
+      if (!url->path().starts_with('/') || url->path().find('\0') != std::string::npos) {
+        return std::make_shared<DeliveringProvider>(true, argument, std::move(delivery));
+      }
+      return pathAttachment(url->path(), std::move(delivery));
     }
     // Some launchers pass "file:///a b.txt" unencoded: that names "/a b.txt". Any other text
     // with a scheme is a link (or a file of another machine), never a path relative to here.
@@ -73,11 +113,9 @@ std::shared_ptr<ItemProvider> argumentAttachment(const std::string& argument,
     if (!path) {
       return std::make_shared<DeliveringProvider>(false, std::monostate{}, std::move(delivery));
     }
-    return std::make_shared<DeliveringProvider>(true, Url::fromPath(absolutePath(*path, "/")),
-                                                std::move(delivery));
+    return pathAttachment(*path, std::move(delivery));
   }
-  return std::make_shared<DeliveringProvider>(
-      true, Url::fromPath(absolutePath(argument, workingDirectory)), std::move(delivery));
+  return pathAttachment(absolutePath(argument, workingDirectory), std::move(delivery));
 }
 
 }  // namespace quillop

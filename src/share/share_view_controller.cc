@@ -115,9 +115,10 @@ void ShareViewController::failWithCurrentException() {
     fail(error);
   } catch (const std::bad_alloc&) {
     fail(systemError(ENOMEM, ""));
-  } catch (const std::exception& error) {
-    // Errors of a library that does not speak `Error` (JSON, containers): shown as they are.
-    fail(Error("C++", 0, error.what()));
+  } catch (const std::exception&) {
+    // Errors of a library that does not speak `Error` (JSON, containers): their English text
+    // means nothing to the user, and is never shown.
+    fail(ShareStore::failure("Impossibile preparare i file."));
   }
 }
 

@@ -10,6 +10,7 @@
 #include "archive/read_chunks.h"
 #include "platform/file_handle.h"
 #include "platform/identifiers.h"
+#include "platform/unicode.h"
 #include "store/share_store.h"
 
 namespace quillop {
@@ -17,19 +18,16 @@ namespace {
 
 constexpr size_t kMaxEntries = 100;
 
-bool copyRangeUnsupported(long result) {
-  return result == -EXDEV || result == -EINVAL || result == -ENOSYS || result == -EOPNOTSUPP ||
-         result == -EBADF;
-}
-
 }  // namespace
 
 void ShareStore::append(const Url& source, const std::string& name,
                         const std::optional<std::string>& mime, const Cancelled& cancelled,
                         CopyProgress* progress) {
   const std::string path = source.path();
+  // The path is recorded as JSON text: one that is no UTF-8 (a Latin-1 folder from an old disk)
+  // is refused before anything is copied, like a name that is none.
   if (finished_ || entries_.size() >= kMaxEntries || !source.isLocalFileUrl() ||
-      path.find('\0') != std::string::npos || !safeName(name)) {
+      path.find('\0') != std::string::npos || !isValidUtf8(path) || !safeName(name)) {
     throw failure("File condiviso non valido.");
   }
 
@@ -64,7 +62,8 @@ void ShareStore::append(const Url& source, const std::string& name,
 // bytes (the crossing chunk is not written). It stops with "Il file è cambiato durante la
 // copia." as soon as more than `expected` bytes came: a file whose size reads 0 may still yield
 // data without end (/proc/self/pagemap). Chunks move with copy_file_range where the file
-// systems allow it, never more than one byte past `expected`, through a buffer otherwise. The
+// systems allow it, never more than one byte past `expected`, through a buffer otherwise or
+// once it fails. The
 // copy is on stable storage when this returns. Both files are closed on every way out, the
 // source first.
 std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::string& target,
@@ -98,10 +97,10 @@ std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::
       output.sync();
       return count;
     }
-    if (result < 0) {
-      if (copyRangeUnsupported(result)) break;
-      throw systemError(static_cast<int>(-result), source);
-    }
+    // Any error hands over to the buffered loop: copy_file_range does not say which side failed
+    // (a full inbox is no fault of the source), and "not possible here" is an error too. A real
+    // fault comes back from the read or the write, with the path of its own file.
+    if (result < 0) break;
     count += static_cast<std::uint64_t>(result);
     if (count > expected) throw changed;
     if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(result));

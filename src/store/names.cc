@@ -13,7 +13,8 @@ namespace {
 constexpr size_t kMaxMediaTypeBytes = 127;
 
 bool isReservedDeviceName(std::string_view name) {
-  // ICU's regex engine matches "." as the original check did: not across line separators.
+  // A search, not a whole-input match: "$" also matches before a final line terminator, so
+  // "CON" followed by U+2028 or U+2029 is reserved too. "." stops at line separators.
   static const std::unique_ptr<icu::RegexPattern> pattern = [] {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(
@@ -27,7 +28,7 @@ bool isReservedDeviceName(std::string_view name) {
       icu::StringPiece(name.data(), static_cast<int32_t>(name.size())));
   std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(text, status));
   if (U_FAILURE(status)) return true;
-  const bool matched = matcher->matches(status);
+  const bool matched = matcher->find(status);
   return U_FAILURE(status) || matched;
 }
 

@@ -60,7 +60,8 @@ class ShareStore {
 
   // Imports one shared item (a regular file, copied; a folder, packed into an archive) as a new
   // data file "<entry id>.bin", and records its entry once the data is complete, verified and on
-  // stable storage. Failures are thrown; a failed call records nothing. `progress`, when given,
+  // stable storage. A source whose path is no UTF-8, like an unsafe name, is "File condiviso
+  // non valido.". Failures are thrown; a failed call records nothing. `progress`, when given,
   // hears of the item's size before its copy starts (of a folder's walk before that) and of
   // every byte written.
   void append(const Url& source, const std::string& name, const std::optional<std::string>& mime,

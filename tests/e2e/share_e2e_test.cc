@@ -52,7 +52,7 @@ class ShareE2eTest : public ::testing::Test {
 
 // Every argument form that shares nothing: exit status, what is printed, no batch, no host.
 TEST_F(ShareE2eTest, ArgumentFormsThatShareNothing) {
-  const std::string a = source("a.txt");
+  const std::string a = source("a.txt"), latin1 = source("caf\xe9/a.txt");
   const std::tuple<std::vector<std::string>, int, std::string> rows[] = {
       // printed
       {{"--help"}, 0, "Uso: quillop-share [--terminal] [--] FILE...\n"},
@@ -66,6 +66,7 @@ TEST_F(ShareE2eTest, ArgumentFormsThatShareNothing) {
       {{"file:a b.txt"}, 1, "dal Finder, non un link.\n"},  // a scheme, a raw space, no path
       {{"file://" + a + "%00"}, 1, "File non disponibile.\n"},
       {{"manca\x1b\xc2\x9b/a.txt"}, 1, "manca?\?/a.txt: No such file or directory\n"},  // C0, C1
+      {{latin1}, 1, "Preparazione dei file per Movarix\u2026\nFile condiviso non valido.\n"},
   };
   for (auto [argv, status, printed] : rows) {
     argv.insert(argv.begin(), extension);
@@ -77,20 +78,21 @@ TEST_F(ShareE2eTest, ArgumentFormsThatShareNothing) {
   EXPECT_TRUE(hostLines().empty());
 }
 
-// Paths (relative through "..", with a final slash, a dash after "--") and file URIs (encoded,
-// a raw space and a literal "%20", upper case with localhost) to files and a folder: one batch in
-// order, which the stand-in verifies with the ticket it handed over, and later refuses once
-// damaged.
+// Paths (relative through a link and "..", a dash after "--") and file URIs (encoded, with a
+// final slash, a raw space and a literal "%20", upper case with localhost) to files and a
+// folder: one batch in order, recording the files the kernel opens, which the stand-in verifies
+// with the ticket it handed over, and later refuses once damaged.
 TEST_F(ShareE2eTest, EveryFormOfFileAndFolderMakesOneBatchTheStandInVerifies) {
   const std::vector<std::string> paths{
-      source("Lettera a Nicolò.txt"), source("perché.csv"), source("con spazio%20.JPG"),
-      source("Àncora/.nascosto"),     source("b.txt"),      source("-trattino.txt")};
-  source("Àncora/sub/x.txt");
-  makeFolder(temp / "src/Àncora/bozze");
+      source("Lettera a Nicolò.txt"), source("vero/perché.csv"), source("con spazio%20.JPG"),
+      source("Àncora/.nascosto"),     source("b.txt"),           source("-trattino.txt")};
+  source("Àncora/sub/x.txt"), makeFolder(temp / "src/Àncora/bozze"), source("vero/sub/y");
+  ASSERT_EQ(symlink("vero/sub", (temp / "src/giù").c_str()), 0);  // "giù/.." is "vero"
   ASSERT_EQ(run({movarix, "--ticket", "T-42"}).status, 0);
   const ChildResult shared =
-      run({extension, "--terminal", Url::fromPath(paths[0]).text(), "./Àncora/../perché.csv",
-           "file://" + paths[2], "Àncora/", "FILE://LOCALHOST" + paths[4], "--", "-trattino.txt"});
+      run({extension, "--terminal", Url::fromPath(paths[0]).text(), "./giù/../perché.csv",
+           "file://" + paths[2], Url::fromPath(temp / "src/Àncora").text() + "/",
+           "FILE://LOCALHOST" + paths[4], "--", "-trattino.txt"});
   EXPECT_EQ(shared.status, 0);
   EXPECT_EQ(shared.errLines.back(), "Preparati 6 di 6 file\u2026");
   const CheckedBatch batch = checkBatch(inbox + "/" + batches().at(0));
@@ -139,29 +141,34 @@ TEST_F(ShareE2eTest, ClosedStandardDescriptorsAreNoCancellation) {
       run({"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", extension, source("a")}).status, 0);
 }
 
-// Signals press "Annulla" and the batch goes; SIGPIPE is ignored. A share that dies keeps its
-// unpublished folder; the stand-in removes it once no share holds its lock, never while the
-// share runs (here: stopped).
+// Signals press "Annulla" and the batch goes; SIGPIPE is ignored, and so is a signal ignored on
+// entry (nohup, a background job). A share that dies keeps its unpublished folder; the stand-in
+// removes it once no share holds its lock, never while the share runs (here: stopped).
 TEST_F(ShareE2eTest, SignalsDuringAShare) {
-  const std::vector<std::string> argv = hundredFiles();
+  const std::vector<std::string> files = hundredFiles();
   std::string whileStopped;
   // clang-format off
-  for (const auto& [signal, status, left] :  // batches left
-       {std::tuple{SIGINT, 130, 0u}, {SIGTERM, 130, 0u}, {SIGHUP, 130, 0u}, {SIGPIPE, 0, 1u}, {SIGKILL, 137, 2u}}) {
+  for (const auto& [signal, ignored, status, left] :  // ignored on entry; batches left
+       {std::tuple{SIGINT, "", 130, 0u}, {SIGTERM, "", 130, 0u}, {SIGHUP, "", 130, 0u},
+        {SIGPIPE, "", 0, 1u}, {SIGHUP, "trap '' HUP;", 0, 2u}, {SIGINT, "trap '' INT;", 0, 3u},
+        {SIGKILL, "", 137, 4u}}) {
+    std::vector<std::string> argv = files;
+    if (*ignored) argv.insert(argv.begin(), {"/bin/sh", "-c", ignored + std::string(" exec \"$0\" \"$@\"")});
     const ChildResult result = run(argv, {.onErrLine = [&](pid_t pid, const std::string& line) {
       if (line != "Preparati 1 di 100 file\u2026") return;
       if (signal == SIGKILL) kill(pid, SIGSTOP), whileStopped = run({movarix}).out;  // then dies
       kill(pid, signal);
     }});
     // clang-format on
-    EXPECT_EQ(result.status, status) << signal;
-    EXPECT_EQ(batches().size(), left) << signal;
-    // Only SIGPIPE's share opened the host, which may still be starting.
-    EXPECT_EQ(hostLines(std::min(left, 1u)).size(), std::min(left, 1u)) << signal;
+    EXPECT_EQ(result.status, status) << signal << ignored;
+    EXPECT_EQ(batches().size(), left) << signal << ignored;
+    // Only the published shares opened the host, which may still be starting.
+    const size_t published = left - (signal == SIGKILL);
+    EXPECT_EQ(hostLines(published).size(), published) << signal << ignored;
   }
   EXPECT_NE(whileStopped.find("1 lotto in preparazione"), std::string::npos) << whileStopped;
   EXPECT_NE(run({movarix}).out.find(": preparazione interrotta, tolto dalla"), std::string::npos);
-  EXPECT_EQ(batches().size(), 1u);
+  EXPECT_EQ(batches().size(), 3u);
 }
 
 // A window when a display opens, else the terminal: the first line is printed only there.

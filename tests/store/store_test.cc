@@ -27,16 +27,26 @@ using F = FaultFileSystem;
 TEST(Store, NamesTypesInboxAndImports) {
   // What a terminal is shown of a hostile name: C0, DEL, C1 and ill-formed bytes become "?".
   EXPECT_EQ(printableText("è\u00a0\x1b[\n\x7f\u0085\u009b\2331\377\303"), "è\u00a0?[?????1??");
+  // Rows on a terminal 10 columns wide: CJK, emoji and fullwidth forms take two columns and wrap
+  // whole; a combining accent, a zero-width space and a vowel jamo take none.
+  // clang-format off
+  for (const auto& [text, rows] : {std::pair{"0123456789", 1}, {"0123456789a", 2}, {"日本語の名前", 2},
+           {"012345678日", 2}, {"😀😀😀😀Ａ!", 2}, {"\u1100\u1161\u200b가나다라", 1},
+           {"e\u0301e\u0301e\u0301日本語", 1}, {"\377\303 \351ab cdef", 2}})
+    // clang-format on
+    EXPECT_EQ(terminalRows(text, 10), rows) << text;
   const std::string euro80 = std::regex_replace(std::string(80, 'x'), std::regex("x"), "€");
+  // clang-format off
   const std::pair<bool, std::vector<std::string>> rows[] = {
       {true, {std::string(240, 'a'), euro80, " leading", "a.b", "perché è così", "a\u00a0b"}},
-      {true, {"COM0", "COM10", "CONNECT.txt", "LPT", "CONSOLE", "nul_1.txt"}},
+      {true, {"COM0", "COM10", "CONNECT.txt", "LPT", "CONSOLE", "nul_1.txt", "CON\u2028x"}},
       {false, {"", std::string(241, 'a'), euro80 + "€", ".", "..", ".hidden", "name.", "name "}},
       {false, {"a/b", "a\\b", "a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\x7f"}},
-      {false, {"a\u0085b", "a\u202eb", "a\u200bb", "a\ufeffb", "a\u00adb"}},  // C1, format
+      {false, {"a\u0085b", "a\u202eb", "a\u200bb", "a\ufeffb", "a\u00adb", "CON\u2028", "nul.a\u2029"}},
       {false, {"caf\xe9", "\xc0\xaf", "a\xed\xa0\x80"}},  // Latin-1, overlong "/", surrogate
       {false, {"CON", "con", "Con.txt", "COM1.log", "lpt9", "Prn.txt", "aux.x", "LPT9.a.b", "nul"}},
   };
+  // clang-format on
   for (const auto& [safe, names] : rows)
     for (const std::string& name : names) EXPECT_EQ(ShareStore::safeName(name), safe) << name;
 
@@ -127,6 +137,9 @@ TEST(Store, NamesTypesInboxAndImports) {
   }
   ShareStore store(temp / "imports");
   EXPECT_FAILURE(store.append(Url::fromPath(temp / "a"), "a/b", {}), "File condiviso non valido.");
+  makeFolder(temp / "caf\xe9"), writeFile(temp / "caf\xe9/a", "a");  // no UTF-8 path to record
+  EXPECT_FAILURE(store.append(Url::fromPath(temp / "caf\xe9/a"), "a", {}),
+                 "File condiviso non valido.");
   for (int i = 0; i < 100; ++i) store.append(Url::fromPath(temp / "a"), "a", std::nullopt);
   EXPECT_FAILURE(store.append(Url::fromPath(temp / "a"), "a", {}), "File condiviso non valido.");
 }
