@@ -7,7 +7,7 @@ packages=(
   cmake g++ ninja-build pkg-config
   libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev
   qt6-base-dev
-  xvfb
+  xvfb dbus at-spi2-core python3-pyatspi libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   coreutils tar openssl
   build-essential debhelper lintian desktop-file-utils libglib2.0-bin

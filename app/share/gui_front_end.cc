@@ -1,6 +1,8 @@
 #include "gui_front_end.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QStyle>
 
 namespace quillop {
 
@@ -14,7 +16,11 @@ void GuiFrontEnd::show() {
   // The window hides when closed, but the process must live on until the batch is cleaned up.
   QApplication::setQuitOnLastWindowClosed(false);
   window_ = std::make_unique<ViewTreeWindow>(session_.load());
-  window_->setWindowTitle(QStringLiteral("Movarix"));
+  // The title is the action the user picked, as the desktop entry names it.
+  window_->setWindowTitle(QStringLiteral("Invia con Movarix"));
+  // The desktop entry's icon from the user's theme; the style's own arrow where no theme has it.
+  window_->setWindowIcon(QIcon::fromTheme(QStringLiteral("document-send"),
+                                          window_->style()->standardIcon(QStyle::SP_ArrowUp)));
   window_->setCancelAction([this] { session_.cancel(); });
   window_->setAppearAction([this] { session_.appeared(); });
   session_.setFinishAction([this] { window_->hide(); });
