@@ -190,8 +190,12 @@ void LineLimitedLabel::setAlert(bool alert) {
   if (alert == alert_) return;
   alert_ = alert;
   if (!alert_) return;
-  QAccessibleEvent event(this, QAccessible::Alert);
-  QAccessible::updateAccessibility(&event);
+  // Screen readers present an alert when it shows; on the accessibility bus the label shows
+  // anew as one.
+  for (const QAccessible::Event type : {QAccessible::Alert, QAccessible::ObjectShow}) {
+    QAccessibleEvent event(this, type);
+    QAccessible::updateAccessibility(&event);
+  }
 }
 
 void LineLimitedLabel::resizeEvent(QResizeEvent* event) {

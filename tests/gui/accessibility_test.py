@@ -115,8 +115,9 @@ def run():
     status = lambda: find(dialog, pyatspi.ROLE_ALERT, pyatspi.ROLE_LABEL, pyatspi.ROLE_STATIC)
     check(pump(20, lambda: status() and status().name == expected), "the whole failure text is read")
     check(status().getRole() == pyatspi.ROLE_ALERT, "a failure is an alert")
-    check(any(n == expected for t, r, n, d in events if "accessible-name" in t),
-          "the failure is announced")
+    check(any(n == expected for t, r, n, d in events if "accessible-name" in t)
+          and any(t == "object:state-changed:showing" and r == pyatspi.ROLE_ALERT
+                  for t, r, n, d in events), "the failure is announced, as an alert")
     find(dialog, pyatspi.ROLE_PUSH_BUTTON).queryAction().doAction(0)
     check(share.wait(20) == 1, "Annulla after a failure exits 1")
 

@@ -101,7 +101,6 @@ TEST_F(GuiShareTest, TheWindowMatchesTheTableAndItsBarFillsByBytes) {
   ViewTreeWindow& window = *frontEnd->window();
   EXPECT_TRUE(waitFor([&] { return window.isActiveWindow(); }));
   EXPECT_EQ(window.windowTitle(), "Invia con Movarix");
-  EXPECT_FALSE(window.windowIcon().isNull());
   EXPECT_EQ(button().text(), "Annulla");
   const auto a11y = [](QObject* o) { return QAccessible::queryAccessibleInterface(o); };
   EXPECT_EQ(a11y(&window)->role(), QAccessible::Dialog);
@@ -113,6 +112,7 @@ TEST_F(GuiShareTest, TheWindowMatchesTheTableAndItsBarFillsByBytes) {
             (std::array{QRect(24, 22, 382, 40), QRect(320, 80, 86, 30), QRect(24, 85, 284, 20)}));
   EXPECT_TRUE(waitFor([&] { return bar().maximum() > 0 && bar().value() >= 499; }));
   EXPECT_NEAR(bar().value(), 500, 1);
+  EXPECT_FALSE(window.windowIcon().isNull());  // set once the window is on screen
   EXPECT_TRUE(bar().isVisible());
   EXPECT_TRUE(shows("Preparazione dei file per Movarix\u2026"));
   EXPECT_EQ(a11y(&label())->role(), QAccessible::StaticText);
