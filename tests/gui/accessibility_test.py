@@ -11,16 +11,15 @@ import os, shutil, subprocess, sys, tempfile, time
 share_exe = sys.argv[1]
 # On the disk of the build tree (not a tmpfs), so that a share of 100 files takes its time.
 temp = tempfile.mkdtemp(prefix="a11y-", dir=os.getcwd())
-display = ":%d" % (600 + os.getpid() % 300)
-xvfb = subprocess.Popen(["Xvfb", display, "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+# Xvfb picks a free display and names it once it listens.
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp"], stdout=subprocess.PIPE,
+                        stderr=subprocess.DEVNULL, text=True)
+display = ":" + xvfb.stdout.readline().strip()
 bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                        stdout=subprocess.PIPE, text=True)
 os.environ.update(DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(), DISPLAY=display,
                   XDG_DATA_HOME=temp + "/data", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                   NO_AT_BRIDGE="0")
-for _ in range(500):
-    if os.path.exists("/tmp/.X11-unix/X" + display[1:]): break
-    time.sleep(0.01)
 
 import pyatspi  # connects to the session bus named above
 from gi.repository import GLib
