@@ -8,7 +8,7 @@ packages=(
   libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev
   qt6-base-dev
   qtbase5-dev libkf5purpose-dev
-  xvfb
+  xvfb dbus at-spi2-core python3-pyatspi libxcb1-dev
   clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   coreutils tar openssl

@@ -1,7 +1,7 @@
 // quillop-share: the extension host. It makes one share request from its command line, one
-// ShareViewController for it, and shows it in a window when a display is available (DISPLAY or
-// WAYLAND_DISPLAY set, or a Qt platform named by QT_QPA_PLATFORM) and Qt can open a window on
-// it, else, or with --terminal, on the terminal.
+// ShareViewController for it, and shows it in a window when a display answers (the X11 or
+// Wayland socket that DISPLAY or WAYLAND_DISPLAY names accepts a connection, or Qt can start
+// the platform that QT_QPA_PLATFORM names), else, or with --terminal, on the terminal.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "display_probe.h"
 #include "gui_front_end.h"
 #include "linux/linux_share_platform.h"
 #include "linux/qt_main_queue.h"
@@ -76,14 +77,10 @@ bool isSet(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
-// The window front end needs somewhere to show the window.
-bool displayAvailable() {
-  return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
-}
-
-// True when Qt can start its platform here. Tried in a child process, since Qt aborts the
-// process that cannot (DISPLAY=:97 with no server, a stale ssh forwarding). Before any thread.
-bool windowPossible(int argc, char** argv) {
+// True when Qt can start the platform QT_QPA_PLATFORM names. Tried in a child process, since Qt
+// aborts the process that cannot; it costs a start-up of Qt, so only platforms other than X11 and
+// Wayland (offscreen, vnc, ...) are tried this way. Before any thread.
+bool platformStarts(int argc, char** argv) {
   const pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
@@ -175,13 +172,42 @@ int main(int argc, char** argv) {
     arguments = std::move(*all);
   }
 
-  const bool window = !terminal && displayAvailable() && windowPossible(argc, argv);
+  // Qt is told which display answered, so that it never picks one that does not (it aborts
+  // there): "-platform" on its command line, which children started later do not inherit.
+  bool window = false;
+  std::vector<char*> qtArguments(argv, argv + argc);
+  static char platformOption[] = "-platform";
+  static std::string qtPlatform;
+  if (!terminal) {
+    const std::string named = isSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    if (named == "xcb") {
+      window = isSet("DISPLAY") && x11Reachable(std::getenv("DISPLAY"));
+    } else if (named.starts_with("wayland")) {
+      window = isSet("WAYLAND_DISPLAY") &&
+               waylandReachable(std::getenv("WAYLAND_DISPLAY"),
+                                isSet("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "");
+    } else if (!named.empty()) {
+      window = platformStarts(argc, argv);
+    } else {
+      const DisplayChoice choice = probeDisplays();
+      window = choice.reachable;
+      qtPlatform = choice.platform;
+      if (!qtPlatform.empty()) {
+        qtArguments.insert(qtArguments.begin() + 1, {platformOption, qtPlatform.data()});
+      }
+    }
+  }
+  int qtArgc = static_cast<int>(qtArguments.size());
+  qtArguments.push_back(nullptr);
   std::unique_ptr<QCoreApplication> application;
   if (window) {
-    application = std::make_unique<QApplication>(argc, argv);
+    application = std::make_unique<QApplication>(qtArgc, qtArguments.data());
+    // The window's X11 class (WM_CLASS) and Wayland app id, which tie it to the desktop entry
+    // (its StartupWMClass and its file name): fixed, whatever name the program was started by.
+    QCoreApplication::setApplicationName(QStringLiteral("quillop-share"));
     QGuiApplication::setDesktopFileName(QStringLiteral("ex.quillop.mac.share"));
   } else {
-    application = std::make_unique<QCoreApplication>(argc, argv);
+    application = std::make_unique<QCoreApplication>(qtArgc, qtArguments.data());
   }
   if (window) qtHandler = qInstallMessageHandler(onQtMessage);
 

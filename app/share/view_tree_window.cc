@@ -1,11 +1,13 @@
 #include "view_tree_window.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
+#include <QFontMetrics>
 #include <QMetaObject>
+#include <QShowEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShowEvent>
+#include <QWindow>
+#include <algorithm>
 #include <cmath>
 
 #include "line_limited_label.h"
@@ -26,11 +28,53 @@ QRect flipped(const Rect& frame, double parentHeight) {
 }  // namespace
 
 ViewTreeWindow::ViewTreeWindow(std::shared_ptr<View> root, QWidget* parent)
-    : QWidget(parent, Qt::Window), root_(std::move(root)) {
+    : QDialog(parent), root_(std::move(root)) {
   const Rect& frame = root_->frame();
-  setFixedSize(static_cast<int>(std::lround(frame.width)),
-               static_cast<int>(std::lround(frame.height)));
+  resize(static_cast<int>(std::lround(frame.width)), static_cast<int>(std::lround(frame.height)));
   for (const auto& child : root_->subviews()) render(child, this, frame.height);
+  fitContent();
+  setFixedSize(size());
+}
+
+void ViewTreeWindow::fitContent() {
+  // Top to bottom, so that a view moved down by one above it grows from its new place.
+  std::vector<QWidget*> children;
+  for (QObject* child : this->children()) {
+    if (child->isWidgetType()) children.push_back(static_cast<QWidget*>(child));
+  }
+  std::ranges::sort(children, {}, [](QWidget* w) { return w->y(); });
+  for (QWidget* child : children) {
+    QSize need = child->size();
+    if (auto* label = dynamic_cast<LineLimitedLabel*>(child); label && label->maximumLines() > 0) {
+      need.setHeight(label->maximumLines() * QFontMetrics(label->font()).lineSpacing());
+    } else if (qobject_cast<QPushButton*>(child)) {
+      need = child->sizeHint();
+    }
+    grow(child, (need - child->size()).expandedTo(QSize(0, 0)));
+  }
+}
+
+void ViewTreeWindow::grow(QWidget* widget, QSize by) {
+  if (by == QSize(0, 0)) return;
+  const QRect old = widget->geometry();
+  for (QObject* object : children()) {
+    auto* other = object->isWidgetType() ? static_cast<QWidget*>(object) : nullptr;
+    if (!other || other == widget) continue;
+    QRect r = other->geometry();
+    if (r.top() > old.bottom()) {
+      r.translate(0, by.height());
+    } else if (r.bottom() >= old.top()) {  // on the same row: stays centred on it
+      r.translate(0, by.height() / 2);
+    }
+    if (r.left() > old.right()) {
+      r.translate(by.width(), 0);
+    } else if (r.right() >= old.right()) {
+      r.setRight(r.right() + by.width());
+    }
+    other->setGeometry(r);
+  }
+  widget->setGeometry(QRect(old.topLeft(), old.size() + by));
+  resize(size() + by);
 }
 
 ViewTreeWindow::~ViewTreeWindow() {
@@ -52,8 +96,14 @@ void ViewTreeWindow::render(const std::shared_ptr<View>& view, QWidget* parent,
   } else if (auto indicator = std::dynamic_pointer_cast<ProgressIndicator>(view)) {
     auto* bar = new QProgressBar(parent);
     bar->setTextVisible(false);
-    const auto show = [bar](const ProgressIndicator::State& state) {
+    bar->setAccessibleName(QStringLiteral("Avanzamento"));
+    const auto show = [this, bar](const ProgressIndicator::State& state) {
       bar->setVisible(!state.hidden);
+      if (state.hidden) {
+        for (QWidget* child : findChildren<QWidget*>()) {
+          if (auto* label = dynamic_cast<LineLimitedLabel*>(child)) label->setAlert(true);
+        }
+      }
       // A range of 0 to 0 is Qt's busy bar.
       bar->setRange(0, state.indeterminate ? 0 : kProgressSteps);
       bar->setValue(static_cast<int>(std::lround(state.fraction * kProgressSteps)));
@@ -74,16 +124,25 @@ void ViewTreeWindow::render(const std::shared_ptr<View>& view, QWidget* parent,
 }
 
 void ViewTreeWindow::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (appeared_ || event->spontaneous()) return;
-  appeared_ = true;
-  // Queued, so that it runs once the show itself has been handled.
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        if (appearAction_) appearAction_();
-      },
-      Qt::QueuedConnection);
+  QDialog::showEvent(event);
+  // The widget hears of its window's exposure only through the window itself.
+  if (!appeared_ && windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool ViewTreeWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && !appeared_ && watched == windowHandle() &&
+      windowHandle()->isExposed()) {
+    appeared_ = true;
+    windowHandle()->removeEventFilter(this);
+    // Queued, so that it runs once the expose itself has been handled (the first frame drawn).
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (appearAction_) appearAction_();
+        },
+        Qt::QueuedConnection);
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void ViewTreeWindow::closeEvent(QCloseEvent* event) {
@@ -91,13 +150,9 @@ void ViewTreeWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void ViewTreeWindow::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-    if (cancelAction_) cancelAction_();
-    event->accept();
-    return;
-  }
-  QWidget::keyPressEvent(event);
+void ViewTreeWindow::reject() {
+  // Escape: "Annulla"; the window stays until the share has ended.
+  if (cancelAction_) cancelAction_();
 }
 
 }  // namespace quillop

@@ -1,16 +1,21 @@
 // The window front end on a real controller, real queues and real files: the window against
-// its table, the progress bar and its text, the ways a share ends and their exit statuses, and
-// screenshots during a share, halfway through a large copy and after a failure.
+// its table, the progress bar and its text, the ways a share ends and their exit statuses, what
+// assistive technologies read, the window at larger fonts, the display probe, and screenshots
+// during a share, halfway through a large copy and after a failure (at every font and scale).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <array>
 #include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "archive/limits.h"
+#include "display_probe.h"
 #include "e2e_support.h"
 #include "fake_platform.h"
 #include "gui_front_end.h"
@@ -61,8 +66,9 @@ class GuiShareTest : public ::testing::Test {
   bool shows(const std::string& text) const { return label().text().toStdString() == text; }
   bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 20000); }
   void screenshot(const std::string& name) {  // the folder is made by the build
+    const std::string scale = qApp->devicePixelRatio() > 1 ? "-scale2" : "";
     EXPECT_TRUE(frontEnd->window()->grab().save(
-        QString::fromStdString(QUILLOP_SCREENSHOT_DIR "/" + name + ".png")));
+        QString::fromStdString(QUILLOP_SCREENSHOT_DIR "/" + name + scale + ".png")));
   }
   std::string cancelMessage() const { return request->error() ? request->error()->message() : ""; }
   size_t batches() const { return listFolder(inboxIn(temp / "data")).size(); }
@@ -94,16 +100,23 @@ TEST_F(GuiShareTest, TheWindowMatchesTheTableAndItsBarFillsByBytes) {
   show({"grande.iso"});
   ViewTreeWindow& window = *frontEnd->window();
   EXPECT_TRUE(waitFor([&] { return window.isActiveWindow(); }));
-  EXPECT_EQ(window.windowTitle(), "Movarix");
+  EXPECT_EQ(window.windowTitle(), "Invia con Movarix");
   EXPECT_EQ(button().text(), "Annulla");
+  const auto a11y = [](QObject* o) { return QAccessible::queryAccessibleInterface(o); };
+  EXPECT_EQ(a11y(&window)->role(), QAccessible::Dialog);
+  EXPECT_EQ(a11y(&window)->text(QAccessible::Name), "Invia con Movarix");
+  EXPECT_EQ(a11y(&bar())->text(QAccessible::Name), "Avanzamento");
   EXPECT_EQ(window.minimumSize(), QSize(430, 130));
   EXPECT_EQ(window.maximumSize(), window.minimumSize());
   EXPECT_EQ((std::array{label().geometry(), button().geometry(), bar().geometry()}),
             (std::array{QRect(24, 22, 382, 40), QRect(320, 80, 86, 30), QRect(24, 85, 284, 20)}));
   EXPECT_TRUE(waitFor([&] { return bar().maximum() > 0 && bar().value() >= 499; }));
   EXPECT_NEAR(bar().value(), 500, 1);
+  EXPECT_FALSE(window.windowIcon().isNull());  // set once the window is on screen
   EXPECT_TRUE(bar().isVisible());
   EXPECT_TRUE(shows("Preparazione dei file per Movarix\u2026"));
+  EXPECT_EQ(a11y(&label())->role(), QAccessible::StaticText);
+  EXPECT_EQ(a11y(&label())->textInterface()->text(0, 99), label().text());
   screenshot("share-large-copy-half");
   gate.opened.count_down();
   EXPECT_EQ(frontEnd->exec(), 0);  // completed
@@ -134,11 +147,12 @@ TEST(ProgressTextTest, PercentBytesAndRateOrABusyBar) {
               expected);
 }
 
-// Escape during a share (held in a read) cancels it: a share that stops removes its batch itself;
+// Escape, Return or Enter on "Annulla" during a share (held in a read) cancels it: a share that stops removes its batch itself;
 // one that does not (as on a stalled disk) is abandoned after the grace period, or at once on a
 // further signal, and the window front end removes the batch folder itself and ends.
 TEST_F(GuiShareTest, EscapeCancelsAndTheBatchIsRemovedEvenIfTheShareDoesNotStop) {
-  for (const int stuck : {0, 1, 2}) {  // 2: and a SIGTERM on top
+  for (const auto& [stuck, key] : {std::pair{0, Qt::Key_Escape}, {1, Qt::Key_Return},
+                                  {2, Qt::Key_Enter}}) {  // 2: and a SIGTERM on top
     SCOPED_TRACE(stuck);
     Gate gate;
     fs.onRead("/b", [&](const std::string&) { gate.pass(); });
@@ -146,8 +160,9 @@ TEST_F(GuiShareTest, EscapeCancelsAndTheBatchIsRemovedEvenIfTheShareDoesNotStop)
     ASSERT_TRUE(waitFor([&] { return gate.held && shows("Preparati 1 di 2 file\u2026"); }));
     EXPECT_EQ(batches(), 1u);
     if (!stuck) screenshot("share-in-progress");
-    QTest::keyClick(&button(), Qt::Key_Escape);  // from the focused button up to the window
-    EXPECT_EQ(cancelMessage(), "Preparazione annullata.");
+    QTest::keyClick(&button(), key);  // Escape goes from the focused button up to the window
+    ASSERT_EQ(cancelMessage(), "Preparazione annullata.")  // else the held share goes on, to end
+        << (gate.opened.count_down(), "");
     if (stuck == 2) raise(SIGTERM);
     if (!stuck) gate.opened.count_down();
     EXPECT_EQ(frontEnd->exec(), 130);
@@ -158,33 +173,87 @@ TEST_F(GuiShareTest, EscapeCancelsAndTheBatchIsRemovedEvenIfTheShareDoesNotStop)
   }
 }
 
-// A failure stays until the window is closed, on two lines cut with "…", the whole text on
-// demand; closing it exits with 1, for a failed opening (the published batch stays) as for an
-// empty selection.
+// A failure stays until the window is closed, on two lines, its path shortened in the middle so
+// that the reason stays whole, the whole text on demand (tool tip, keyboard focus, an alert to
+// assistive technologies); closing it exits with 1, for a failed opening (the published batch
+// stays) as for an empty selection. At larger fonts the window grows: two lines and the button
+// fit, nothing overlaps, the frames hold at the standard font.
 TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {
-  workspace->error = systemError(ENOENT,
-                                 "/opt/Cartella condivisa dell'ufficio amministrativo/"
-                                 "Archivio pratiche dell'anno in corso/Movarix.app");
-  show({"fattura.pdf"});
-  ASSERT_TRUE(waitFor([&] {
-    return !controller->busy() && label().text().startsWith("File preparati. Apri Movarix. ");
-  }));
-  QApplication::processEvents();
-  EXPECT_TRUE(frontEnd->window()->isVisible());
-  const QStringList lines = label().displayedLines();
-  EXPECT_EQ(lines.size(), 2);
-  EXPECT_TRUE(lines.last().endsWith(QChar(0x2026))) << lines.join("|").toStdString();
-  EXPECT_EQ(label().toolTip(), label().text());
-  screenshot("share-failed");
-  EXPECT_TRUE(frontEnd->window()->close());
-  EXPECT_EQ(cancelMessage(), "Preparazione annullata.");
-  EXPECT_EQ(frontEnd->exec(), 1);
-  EXPECT_EQ(batches(), 1u);
+  const QFont standard = QApplication::font();
+  // The file's name is kept while there is room for it; the reason always.
+  const std::pair<int, QString> rows[] = {{0, "Movarix.app: No such file or directory"},
+                                          {14, "Movarix.app: No such file or directory"},
+                                          {20, ": No such file or directory"}};
+  for (const auto& [points, end] : rows) {
+    SCOPED_TRACE(points);
+    QFont font = standard;
+    if (points) font.setPointSize(points);
+    QApplication::setFont(font);
+    workspace->error = systemError(ENOENT,
+                                   "/opt/Cartella condivisa dell'ufficio amministrativo/"
+                                   "Archivio pratiche dell'anno in corso/Movarix.app");
+    show({"fattura.pdf"});
+    ASSERT_TRUE(waitFor([&] {
+      return !controller->busy() && label().text().startsWith("File preparati. Apri Movarix. ");
+    }));
+    QApplication::processEvents();
+    ViewTreeWindow& window = *frontEnd->window();
+    EXPECT_TRUE(window.isVisible());
+    const QStringList lines = label().displayedLines();
+    EXPECT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines.last().endsWith(end)) << lines.join("|").toStdString();
+    EXPECT_TRUE(lines.join(' ').contains(QChar(0x2026)));
+    EXPECT_EQ(label().toolTip(), label().text());
+    EXPECT_EQ(label().focusPolicy(), Qt::TabFocus);
+    const auto* a11y = QAccessible::queryAccessibleInterface(&label());
+    EXPECT_EQ(a11y->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(a11y->text(QAccessible::Name), label().text());
+    EXPECT_GE(label().height(), 2 * QFontMetrics(label().font()).lineSpacing());
+    EXPECT_TRUE(button().geometry().contains(QRect(button().pos(), button().sizeHint())));
+    EXPECT_FALSE(label().geometry().intersects(button().geometry()));
+    EXPECT_TRUE(window.rect().contains(button().geometry().marginsAdded({24, 0, 24, 20})));
+    EXPECT_TRUE(points || window.size() == QSize(430, 130));
+    screenshot(points ? "share-failed-" + std::to_string(points) + "pt" : "share-failed");
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(cancelMessage(), "Preparazione annullata.");
+    EXPECT_EQ(frontEnd->exec(), 1);
+  }
+  QApplication::setFont(standard);
+  EXPECT_EQ(batches(), 3u);
 
   show({});
   ASSERT_TRUE(waitFor([&] { return !controller->busy() && shows("Seleziona da 1 a 100 file."); }));
   QTest::mouseClick(&button(), Qt::LeftButton);
   EXPECT_EQ(frontEnd->exec(), 1);
+}
+
+// The display probe: a listening socket is a display, anything else is none. The X socket is
+// one of the abstract namespace, so the test needs no /tmp/.X11-unix.
+TEST(DisplayProbeTest, ASocketThatAcceptsIsADisplay) {
+  TempDir temp;
+  const auto listen = [](const std::string& path, bool abstractName) {
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    path.copy(address.sun_path + abstractName, path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    bind(fd, reinterpret_cast<sockaddr*>(&address),
+         offsetof(sockaddr_un, sun_path) + abstractName + path.size());
+    ::listen(fd, 4);
+    return fd;
+  };
+  const std::string number = std::to_string(7000 + getpid() % 20000);
+  const int fds[] = {listen("/tmp/.X11-unix/X" + number, true), listen(temp / "wl-0", false)};
+  const std::tuple<bool, std::string, std::string, bool> rows[] = {
+      {true, ":" + number, "", true},         {true, ":" + number + ".0", "", true},
+      {true, "unix:" + number, "", true},     {true, ":1" + number, "", false},
+      {true, "::" + number, "", false},       {true, ":x", "", false},
+      {true, "", "", false},                  {true, temp / "wl-0", "", true},
+      {false, "wl-0", temp.path(), true},     {false, temp / "wl-0", "", true},
+      {false, "wl-1", temp.path(), false},    {false, "wl-0", "", false},
+  };
+  for (const auto& [x11, display, runtime, reachable] : rows)
+    EXPECT_EQ(x11 ? x11Reachable(display) : waylandReachable(display, runtime), reachable)
+        << display;
+  for (const int fd : fds) close(fd);
 }
 
 }  // namespace
