@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::size_t files = data[0] % 101;
   try {
-    const quillop::BatchContext context =
-        quillop::readContext(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), files);
+    const quillop::BatchContext context = quillop::readContext(
+        std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), files);
     if (context.sources.size() != files) __builtin_trap();
   } catch (const quillop::Error&) {
   }

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev
   qtbase5-dev libkf5purpose-dev
   xvfb dbus at-spi2-core python3-pyatspi libxcb1-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   coreutils tar openssl
   build-essential debhelper lintian desktop-file-utils libglib2.0-bin

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds and runs every test: all of them under AddressSanitizer + UndefinedBehaviorSanitizer,
-# the threaded ones again under ThreadSanitizer, clang's thread-safety analysis of the annotated
-# locks, and a short run of every fuzz target. Installs missing packages first. The Debian
-# package is built once, beside the test runs (they leave the processors idle much of the
-# time), and the package test checks that build.
+# Builds and runs every test: the format check, all tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the threaded ones again under ThreadSanitizer, clang's thread-safety
+# analysis of the annotated locks, and a short run of every fuzz target. Installs missing packages
+# first. The Debian package is built once, beside the test runs (they leave the processors idle
+# much of the time), and the package test checks that build.
 # Usage: scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 scripts/setup.sh
+
+echo "== Format: every C++ source as clang-format writes it"
+git ls-files -z '*.cc' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 echo "== ASan + UBSan: all tests"
 cmake --preset asan >/dev/null

@@ -2,8 +2,9 @@
 // which died left unpublished (store/batch_lock.h), verifies every published batch in the
 // shared inbox and prints a short report, every text from the inbox shown printable. `--ticket
 // TOKEN` first writes a fresh "ready.json" at the container's root; `--take` removes each verified
-// batch after the report. On a desktop it also says in a notification what it received. The share opens it from three folders above its own bundle; a SIGCONT
-// (the share's "come to the front") while it runs makes it look at the inbox again.
+// batch after the report. On a desktop it also says in a notification what it received. The share
+// opens it from three folders above its own bundle; a SIGCONT (the share's "come to the front")
+// while it runs makes it look at the inbox again.
 
 #include <signal.h>
 
@@ -93,11 +94,11 @@ size_t report(const std::string& inbox, bool take) {
     if (broken > 0) {
       names += (names.empty() ? "" : "\n") + plural(broken, "lotto non valido", "lotti non validi");
     }
-    quillop::notifyDesktop(
-        verified > 0 ? "Movarix ha ricevuto " + plural(verified, "lotto", "lotti") + " (" +
-                           plural(received.size(), "file", "file") + ")"
-                     : "Movarix: lotto non valido",
-        names);
+    quillop::notifyDesktop(verified > 0
+                               ? "Movarix ha ricevuto " + plural(verified, "lotto", "lotti") +
+                                     " (" + plural(received.size(), "file", "file") + ")"
+                               : "Movarix: lotto non valido",
+                           names);
   }
   return broken;
 }
@@ -136,9 +137,9 @@ int main(int argc, char** argv) {
   }
   try {
     if (ticket) {
-      const double now = std::chrono::duration<double>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
+      const double now =
+          std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+              .count();
       nlohmann::ordered_json ready{{"time", now}, {"ticket", *ticket}};
       quillop::writeFileAtomically(fs, *container, "ready.json", quillop::compactJson(ready));
       std::cout << "Scritto ready.json con il ticket \"" << quillop::printableText(*ticket)

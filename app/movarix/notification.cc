@@ -33,7 +33,8 @@ void notifyDesktop(const std::string& summary, const std::string& body) {
   char name[] = "Movarix", *argv[] = {name, nullptr};
   const QCoreApplication application(argc, argv);  // what QtDBus runs on
   QDBusMessage notify = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+      QStringLiteral("org.freedesktop.Notifications"),
+      QStringLiteral("/org/freedesktop/Notifications"),
       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
   // Servers may read the body as markup: names are escaped to show as written.
   notify << QStringLiteral("Movarix") << 0u << QStringLiteral("document-send")

@@ -6,14 +6,15 @@
 // quillop-share would read as written. Each URL is parsed back and passed fully encoded, so every
 // byte of every name arrives as it is on disk.
 
+#include <purpose/job.h>
+#include <purpose/pluginbase.h>
+
 #include <KPluginFactory>
 #include <QJsonArray>
 #include <QProcess>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
-#include <purpose/job.h>
-#include <purpose/pluginbase.h>
 
 #ifndef QUILLOP_SHARE_PROGRAM
 #define QUILLOP_SHARE_PROGRAM "/usr/bin/quillop-share"

@@ -85,9 +85,8 @@ DisplayChoice probeDisplays() {
   const std::string platforms =
       QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms/";
   std::error_code error;
-  const bool waylandPlugin =
-      std::filesystem::exists(platforms + "libqwayland-generic.so", error) ||
-      std::filesystem::exists(platforms + "libqwayland-egl.so", error);
+  const bool waylandPlugin = std::filesystem::exists(platforms + "libqwayland-generic.so", error) ||
+                             std::filesystem::exists(platforms + "libqwayland-egl.so", error);
   const bool x11 = !env("DISPLAY").empty() && x11Reachable(env("DISPLAY"));
   const bool wayland = waylandPlugin && !env("WAYLAND_DISPLAY").empty() &&
                        waylandReachable(env("WAYLAND_DISPLAY"), env("XDG_RUNTIME_DIR"));

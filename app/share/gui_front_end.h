@@ -1,10 +1,10 @@
 // The window front end of the extension host: it shows the controller's view in a small dialog
 // titled "Invia con Movarix" with the entry's icon, brought to the front when it appears, and
 // starts the share once the window is on screen (mapped), so that no byte is copied before the
-// user can see and cancel it. "Annulla", Escape, closing the window, SIGINT, SIGTERM and SIGHUP cancel
-// the request. After a failure the window stays open with the message until the user cancels.
-// When the share session finishes (share_session.h: when, with which exit status, and when it
-// abandons a stuck share) the window hides.
+// user can see and cancel it. "Annulla", Escape, closing the window, SIGINT, SIGTERM and SIGHUP
+// cancel the request. After a failure the window stays open with the message until the user
+// cancels. When the share session finishes (share_session.h: when, with which exit status, and when
+// it abandons a stuck share) the window hides.
 //
 // Needs a QApplication, whose event loop is the main queue. Main thread only.
 #pragma once

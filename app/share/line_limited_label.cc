@@ -44,7 +44,8 @@ Layout layoutLines(const QString& text, const QFont& font, int width, int maximu
       const QString part = rest.left(lineBreak).trimmed();
       const QFontMetrics metrics(font);
       QString shown = metrics.elidedText(part, Qt::ElideRight, width);
-      if (lineBreak >= 0 && !rest.mid(lineBreak).trimmed().isEmpty() && !shown.endsWith(kEllipsis)) {
+      if (lineBreak >= 0 && !rest.mid(lineBreak).trimmed().isEmpty() &&
+          !shown.endsWith(kEllipsis)) {
         shown =
             metrics.elidedText(part, Qt::ElideRight, width - metrics.horizontalAdvance(kEllipsis));
         if (!shown.endsWith(kEllipsis)) shown += kEllipsis;

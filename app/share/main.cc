@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "exit_status.h"
 #include "display_probe.h"
+#include "exit_status.h"
 #include "gui_front_end.h"
 #include "linux/linux_share_platform.h"
 #include "linux/qt_main_queue.h"

@@ -89,15 +89,14 @@ void takeFrom(int fd, std::vector<std::string>& arguments) {
   }
   if (!data.empty() && data.back() != '\0') return;
   if (!writeAll(peer.fd, "1")) return;
-  for (size_t start = 0, end; (end = data.find('\0', start)) != std::string::npos;
-       start = end + 1)
+  for (size_t start = 0, end; (end = data.find('\0', start)) != std::string::npos; start = end + 1)
     arguments.push_back(data.substr(start, end - start));
 }
 
 }  // namespace
 
-std::optional<std::vector<std::string>> gatherSiblingArguments(
-    const std::string& key, std::vector<std::string> arguments) {
+std::optional<std::vector<std::string>> gatherSiblingArguments(const std::string& key,
+                                                               std::vector<std::string> arguments) {
   socklen_t length = 0;
   const sockaddr_un address = addressFor(key, length);
   Socket listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -111,7 +110,8 @@ std::optional<std::vector<std::string>> gatherSiblingArguments(
   const Clock::time_point last = Clock::now() + kLongest;
   for (Clock::time_point until = Clock::now() + kPause;;) {
     const Clock::time_point now = Clock::now();
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(std::min(until, last) - now);
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::min(until, last) - now);
     pollfd ready{listener.fd, POLLIN, 0};
     if (wait.count() <= 0 || poll(&ready, 1, static_cast<int>(wait.count())) <= 0) break;
     const int peer = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);

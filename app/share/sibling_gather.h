@@ -15,7 +15,7 @@ namespace quillop {
 // `arguments` followed by those handed over by the processes started after this one under the
 // same `key`, in the order they came; nullopt when this process handed its own over to another.
 // When no hand-over can be made, the arguments come back as they are: each shares its own.
-std::optional<std::vector<std::string>> gatherSiblingArguments(
-    const std::string& key, std::vector<std::string> arguments);
+std::optional<std::vector<std::string>> gatherSiblingArguments(const std::string& key,
+                                                               std::vector<std::string> arguments);
 
 }  // namespace quillop

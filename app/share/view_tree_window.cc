@@ -3,9 +3,9 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QMetaObject>
-#include <QShowEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>

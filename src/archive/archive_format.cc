@@ -26,9 +26,9 @@ std::optional<std::uint32_t> indexLengthOf(std::string_view bytes) {
 }
 
 bool pathBefore(std::string_view a, std::string_view b) {
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(),
-      [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+  });
 }
 
 bool isAcceptableName(std::string_view name) {

@@ -32,10 +32,10 @@ class DirectoryWriter {
   DirectoryWriter() = delete;
 
   struct Member {
-    std::string path;    // relative, components joined by "/"
+    std::string path;  // relative, components joined by "/"
     bool directory = false;
-    std::uint64_t size = 0;    // 0 for a directory
-    std::string sha256;  // 64 lower-case hex digits; empty for a directory
+    std::uint64_t size = 0;  // 0 for a directory
+    std::string sha256;      // 64 lower-case hex digits; empty for a directory
     bool operator==(const Member&) const = default;
   };
 

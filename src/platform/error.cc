@@ -20,14 +20,16 @@ std::string systemMessage(int err) {
   // may point into it).
   static const locale_t userLocale = [] {
     locale_t loc = newlocale(LC_MESSAGES_MASK, "", static_cast<locale_t>(0));
-    return loc != static_cast<locale_t>(0) ? loc
-                                            : newlocale(LC_MESSAGES_MASK, "C", static_cast<locale_t>(0));
+    return loc != static_cast<locale_t>(0)
+               ? loc
+               : newlocale(LC_MESSAGES_MASK, "C", static_cast<locale_t>(0));
   }();
   return std::string(strerror_l(err, userLocale));
 }
 
 Error systemError(int err, std::string_view path) {
-  std::string text = path.empty() ? systemMessage(err) : std::string(path) + ": " + systemMessage(err);
+  std::string text =
+      path.empty() ? systemMessage(err) : std::string(path) + ": " + systemMessage(err);
   return Error(std::string(Error::kPosixDomain), err, std::move(text));
 }
 

@@ -49,7 +49,15 @@ bool hasForbiddenNameCharacter(std::string_view text) {
   bool found = false;
   bool wellFormed = forEachCodePoint(text, [&](UChar32 c) {
     switch (c) {
-      case '/': case '\\': case ':': case '<': case '>': case '"': case '|': case '?': case '*':
+      case '/':
+      case '\\':
+      case ':':
+      case '<':
+      case '>':
+      case '"':
+      case '|':
+      case '?':
+      case '*':
         found = true;
         return false;
       default:

@@ -25,8 +25,8 @@ struct CheckedFile {
 };
 
 struct CheckedBatch {
-  std::string id;           // the folder's name
-  bool published = false;   // "manifest.json" is there
+  std::string id;          // the folder's name
+  bool published = false;  // "manifest.json" is there
   std::vector<CheckedFile> files;
   std::string ticket;
   std::vector<std::string> sources;

@@ -3,6 +3,8 @@
 // assistive technologies read, the window at larger fonts, the display probe, and screenshots
 // during a share, halfway through a large copy and after a failure (at every font and scale).
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <QAccessible>
 #include <QApplication>
@@ -11,8 +13,6 @@
 #include <QTest>
 #include <array>
 #include <csignal>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include "archive/limits.h"
 #include "display_probe.h"
@@ -147,12 +147,14 @@ TEST(ProgressTextTest, PercentBytesAndRateOrABusyBar) {
               expected);
 }
 
-// Escape, Return or Enter on "Annulla" during a share (held in a read) cancels it: a share that stops removes its batch itself;
-// one that does not (as on a stalled disk) is abandoned after the grace period, or at once on a
-// further signal, and the window front end removes the batch folder itself and ends.
+// Escape, Return or Enter on "Annulla" during a share (held in a read) cancels it: a share that
+// stops removes its batch itself; one that does not (as on a stalled disk) is abandoned after the
+// grace period, or at once on a further signal, and the window front end removes the batch folder
+// itself and ends.
 TEST_F(GuiShareTest, EscapeCancelsAndTheBatchIsRemovedEvenIfTheShareDoesNotStop) {
-  for (const auto& [stuck, key] : {std::pair{0, Qt::Key_Escape}, {1, Qt::Key_Return},
-                                  {2, Qt::Key_Enter}}) {  // 2: and a SIGTERM on top
+  for (const auto& [stuck, key] : {std::pair{0, Qt::Key_Escape},
+                                   {1, Qt::Key_Return},
+                                   {2, Qt::Key_Enter}}) {  // 2: and a SIGTERM on top
     SCOPED_TRACE(stuck);
     Gate gate;
     fs.onRead("/b", [&](const std::string&) { gate.pass(); });
@@ -243,12 +245,18 @@ TEST(DisplayProbeTest, ASocketThatAcceptsIsADisplay) {
   const std::string number = std::to_string(7000 + getpid() % 20000);
   const int fds[] = {listen("/tmp/.X11-unix/X" + number, true), listen(temp / "wl-0", false)};
   const std::tuple<bool, std::string, std::string, bool> rows[] = {
-      {true, ":" + number, "", true},         {true, ":" + number + ".0", "", true},
-      {true, "unix:" + number, "", true},     {true, ":1" + number, "", false},
-      {true, "::" + number, "", false},       {true, ":x", "", false},
-      {true, "", "", false},                  {true, temp / "wl-0", "", true},
-      {false, "wl-0", temp.path(), true},     {false, temp / "wl-0", "", true},
-      {false, "wl-1", temp.path(), false},    {false, "wl-0", "", false},
+      {true, ":" + number, "", true},
+      {true, ":" + number + ".0", "", true},
+      {true, "unix:" + number, "", true},
+      {true, ":1" + number, "", false},
+      {true, "::" + number, "", false},
+      {true, ":x", "", false},
+      {true, "", "", false},
+      {true, temp / "wl-0", "", true},
+      {false, "wl-0", temp.path(), true},
+      {false, temp / "wl-0", "", true},
+      {false, "wl-1", temp.path(), false},
+      {false, "wl-0", "", false},
   };
   for (const auto& [x11, display, runtime, reachable] : rows)
     EXPECT_EQ(x11 ? x11Reachable(display) : waylandReachable(display, runtime), reachable)

@@ -3,13 +3,13 @@
 // text), runs its job and checks that one process, a recorder standing in for quillop-share, got
 // exactly the selection, in order, every byte of every name intact.
 #include <gtest/gtest.h>
+#include <purpose/alternativesmodel.h>
+#include <purpose/configuration.h>
+#include <purpose/job.h>
 #include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <memory>
-#include <purpose/alternativesmodel.h>
-#include <purpose/configuration.h>
-#include <purpose/job.h>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -50,8 +50,9 @@ TEST(PurposeTest, OneShareProcessGetsTheWholeSelectionInOrder) {
     temp.setEnv("QUILLOP_SHARE_PROGRAM", program);
     QJsonArray urls;
     for (const std::string& item : names)
-      urls.append(item == link ? QString::fromStdString(link)
-                               : QUrl::fromLocalFile(QString::fromStdString(temp / item)).toString());
+      urls.append(item == link
+                      ? QString::fromStdString(link)
+                      : QUrl::fromLocalFile(QString::fromStdString(temp / item)).toString());
     // Offered as a share menu offers it, and run.
     Purpose::AlternativesModel model;
     model.setInputData({{QStringLiteral("urls"), urls}, {QStringLiteral("mimeType"), mimeType}});

@@ -42,10 +42,12 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
   EXPECT_EQ(results[0].out.find(": "), std::string::npos) << results[0].out;  // not the root notice
   // The main package pulls in no KDE library; the Share menus' plugin comes apart.
   const std::pair<size_t, std::vector<std::string>> fields[] = {
-      {1, {"Package: movarix-share\n", "libqt6core6", "libicu72", "libssl3", "liburiparser1",
-           "Recommends: python3-caja, python3-nautilus, qt6-wayland\n"}},
-      {3, {"Package: movarix-share-kde\n", "movarix-share (= ", "libkf5purpose5", "libqt5core5a",
-           "libkf5purpose-bin", "/qt5/plugins/kf5/purpose/movarix_purpose.so\n"}},
+      {1,
+       {"Package: movarix-share\n", "libqt6core6", "libicu72", "libssl3", "liburiparser1",
+        "Recommends: python3-caja, python3-nautilus, qt6-wayland\n"}},
+      {3,
+       {"Package: movarix-share-kde\n", "movarix-share (= ", "libkf5purpose5", "libqt5core5a",
+        "libkf5purpose-bin", "/qt5/plugins/kf5/purpose/movarix_purpose.so\n"}},
   };
   for (const auto& [result, texts] : fields)
     for (const std::string& text : texts)

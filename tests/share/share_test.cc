@@ -104,8 +104,7 @@ TEST(SharePowerLossTest, APowerCutAnywhereLeavesNoManifestOrABatchThatVerifies) 
   int calls = 0;
   for (int n = 0; n == 0 || n <= calls; ++n) {
     for (const bool worstOrder : {false, true}) {
-      SCOPED_TRACE(::testing::Message()
-                   << "dies at call " << n << ", worst order " << worstOrder);
+      SCOPED_TRACE(::testing::Message() << "dies at call " << n << ", worst order " << worstOrder);
       ShareHarness share;
       share.fs.onRead("/b", [](auto&) {});  // "b" through the buffer, "a.txt" by copy_file_range
       if (n) share.fs.inject({Op::any, "", EIO, n});

@@ -10,7 +10,7 @@
 namespace quillop {
 
 struct OpenConfiguration {
-  bool activates = true;                   // bring the application to the front
+  bool activates = true;                       // bring the application to the front
   bool createsNewApplicationInstance = false;  // reuse a running instance
 };
 
