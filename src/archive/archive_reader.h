@@ -26,12 +26,9 @@ class ArchiveReader {
   // file) and validates its header and index.
   static ArchiveReader open(const std::string& path, FileSystem& fs = FileSystem::posix());
 
-  const DirectoryWriter::Manifest& manifest() const { return manifest_; }
   const std::vector<DirectoryWriter::Member>& members() const { return manifest_.entries; }
   // 18 + N + S: the archive's length in bytes.
   std::uint64_t length() const { return length_; }
-  // Offset of the member data region: 18 + N.
-  std::uint64_t dataOffset() const { return prefix_.size(); }
 
   // Reads every member's bytes and checks them against its size and SHA-256 digest. Polls
   // `cancelled` before each member and after each chunk ("Preparazione annullata.").

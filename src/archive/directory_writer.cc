@@ -72,7 +72,7 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
       hasher.endFile(i);
       if (count != member.size) throw changed();
     }
-    if (hasher.changed()) throw changed();
+    if (hasher.finish()) throw changed();
   } catch (const Error&) {
     std::exception_ptr failure = std::current_exception();
     try {
@@ -80,7 +80,7 @@ void copyMembers(WalkResult& walked, const DirectoryWriter::Manifest& manifest,
     } catch (const Error&) {
       failure = std::current_exception();  // the write of bytes read before the failure
     }
-    if (hasher.changed()) throw changed();
+    if (hasher.finish()) throw changed();
     std::rethrow_exception(failure);
   }
 }

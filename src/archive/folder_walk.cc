@@ -77,7 +77,9 @@ class Walker {
       visitEntry(relative, entry);
       ++listing.next;
     }
-    if (listing.cut) throw nameFailure();  // unreachable: the limit fails before the cut
+    // Names are left out only where the member limit fails before they are reached; a folder is
+    // refused rather than ever packed short of them.
+    if (listing.cut) throw nameFailure();
     listings_.pop_back();
   }
 

@@ -64,7 +64,7 @@ void TrailingHasher::flush() {
   if (sinkError) std::rethrow_exception(sinkError);
 }
 
-bool TrailingHasher::changed() {
+bool TrailingHasher::finish() {
   flush();
   const MutexLock lock(mutex_);
   while (hashed_ != posted_) changed_.wait(mutex_);

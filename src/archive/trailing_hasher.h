@@ -10,9 +10,9 @@
 //
 // Each slot is given to `sink` (the archive's write) on the owner's thread as it is handed over,
 // one write per slot instead of one per file. A slot whose sink failed is still hashed, so that
-// `changed()` can tell of the files before the failure.
+// `finish()` can tell of the files before the failure.
 //
-// One slot:  free -- room(), add(), endFile() --> filling -- full, flush() or changed() -->
+// One slot:  free -- room(), add(), endFile() --> filling -- full, flush() or finish() -->
 //            given to the sink, handed over -- the thread hashes it --> free
 //
 // Every member function runs on the one thread that owns the hasher. The destructor stops the
@@ -57,7 +57,7 @@ class TrailingHasher {
   // Flushes (rethrowing the sink's error), then waits until everything handed over is hashed. True
   // when some ended file's digest differed from its member's. Rethrows an error of the hashing
   // itself.
-  bool changed() EXCLUDES(mutex_);
+  bool finish() EXCLUDES(mutex_);
 
  private:
   struct Part {

@@ -15,8 +15,7 @@ struct WorkerQueue::State {
   bool stopping GUARDED_BY(lock) = false;
 };
 
-WorkerQueue::WorkerQueue(std::string label)
-    : label_(std::move(label)), state_(std::make_shared<State>()) {
+WorkerQueue::WorkerQueue(std::string label) : state_(std::make_shared<State>()) {
   thread_ = std::thread([state = state_] {
     for (;;) {
       Job job;
@@ -30,7 +29,7 @@ WorkerQueue::WorkerQueue(std::string label)
       job();
     }  // the job is destroyed here, before the next one is taken
   });
-  pthread_setname_np(thread_.native_handle(), label_.substr(0, 15).c_str());
+  pthread_setname_np(thread_.native_handle(), label.substr(0, 15).c_str());
 }
 
 WorkerQueue::~WorkerQueue() {

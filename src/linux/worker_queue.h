@@ -24,11 +24,9 @@ class WorkerQueue final : public SerialQueue {
   WorkerQueue& operator=(const WorkerQueue&) = delete;
 
   void async(Job job) override;
-  const std::string& label() const { return label_; }
 
  private:
   struct State;
-  std::string label_;
   std::shared_ptr<State> state_;
   std::thread thread_;
 };

@@ -31,7 +31,6 @@ class Error : public std::exception {
   const std::string& message() const noexcept { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
 
-  bool isFailure() const noexcept { return domain_ == kShareDomain; }
   bool isPosix(int err) const noexcept { return domain_ == kPosixDomain && code_ == err; }
   // True for the value `cancellation()` returns and its copies.
   bool isCancellation() const noexcept { return cancellation_; }

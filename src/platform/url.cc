@@ -22,7 +22,7 @@ std::string percentDecode(std::string text) {
   return text;
 }
 
-std::string lowercased(std::string text) {
+std::string asciiLowercased(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
@@ -40,8 +40,8 @@ std::optional<Url> Url::parse(std::string_view text) {
   }
   Url url;
   url.text_ = copy;
-  url.scheme_ = lowercased(rangeText(uri.scheme));
-  url.host_ = lowercased(percentDecode(rangeText(uri.hostText)));
+  url.scheme_ = asciiLowercased(rangeText(uri.scheme));
+  url.host_ = asciiLowercased(percentDecode(rangeText(uri.hostText)));
   std::string path;
   for (const UriPathSegmentA* segment = uri.pathHead; segment != nullptr; segment = segment->next) {
     if (segment != uri.pathHead) path += '/';

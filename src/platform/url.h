@@ -16,11 +16,7 @@ class Url {
   static Url fromPath(std::string_view absolutePath);
 
   const std::string& text() const { return text_; }
-  // Lower-cased scheme; empty for a relative reference.
-  const std::string& scheme() const { return scheme_; }
   bool isFileUrl() const { return scheme_ == "file"; }
-  // Lower-cased host; empty when there is none.
-  const std::string& host() const { return host_; }
   // A file URL naming this machine: no host, or "localhost".
   bool isLocalFileUrl() const { return isFileUrl() && (host_.empty() || host_ == "localhost"); }
   // The percent-decoded path ("/" in front when the URL has an authority or an absolute path).

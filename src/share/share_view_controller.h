@@ -4,7 +4,7 @@
 // request on "Annulla" and, once the batch is published, opens the host application and
 // completes the request.
 //
-// Threads: `loadView`, `viewDidAppear`, `cancelShare`, `setExtensionContext`, `statusText`,
+// Threads: `loadView`, `viewDidAppear`, `cancelShare`, `setExtensionContext`,
 // `updateProgress` and every change of the view run on the main thread; the preparation job and the
 // `load` steps run on the serial queue "ex.quillop.mac.share"; each import runs on the thread on
 // which its attachment delivers. `busy` and `setIdleObserver` may be called from any thread.
@@ -56,7 +56,6 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
 
   // The request; none until the host sets one.
   void setExtensionContext(std::shared_ptr<ExtensionContext> context);
-  std::shared_ptr<ExtensionContext> extensionContext() const { return extensionContext_; }
 
   // Builds the view tree: root 0,0,430,130; status line 24,68,382,40 (2 lines); button
   // "Annulla" 320,20,86,30 whose action is `cancelShare`; progress bar 24,25,284,20, in the
@@ -64,7 +63,6 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   void loadView();
   // The root view; null before `loadView`.
   std::shared_ptr<View> view() const { return view_; }
-  const std::string& statusText() const { return label_->text(); }
 
   // Starts the share, once: begins the preparation, checks that 1 to 100 attachments came and
   // submits the preparation job. Later calls do nothing.

@@ -84,7 +84,6 @@ class ShareStore {
   // The system's failure value (domain "QuillopShare", code 2) carrying `message`.
   static Error failure(std::string message);
 
-  const std::string& directory() const { return directory_; }
   const std::string& id() const { return id_; }
   const std::vector<Entry>& entries() const { return entries_; }
   bool finished() const { return finished_; }
