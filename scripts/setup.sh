@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ ninja-build pkg-config
-  libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev
+  libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev libfontconfig-dev
   qt6-base-dev
   qtbase5-dev libkf5purpose-dev
   xvfb dbus at-spi2-core python3-pyatspi libxcb1-dev
