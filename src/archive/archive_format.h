@@ -17,12 +17,6 @@ namespace quillop {
 inline constexpr std::string_view kMagic{"QUILLOP-DIR-1\n", 14};
 // Magic plus the 4-byte big-endian index length.
 inline constexpr std::size_t kHeaderBytes = 18;
-// Longest index in bytes; exactly this many is allowed.
-inline constexpr std::uint64_t kMaxIndexBytes = 4'194'304;
-// Most members below one shared folder.
-inline constexpr std::size_t kMaxMembers = 50'000;
-// Longest relative member path, in UTF-8 bytes (a single name: kMaxNameBytes).
-inline constexpr std::size_t kMaxPathBytes = 2048;
 // The only index version.
 inline constexpr std::int64_t kVersion = 1;
 

@@ -1,5 +1,5 @@
-// Limits, the free-space rule and the cancellation predicate shared by the folder packaging and
-// the file import.
+// The chunk size, the free-space rule and the cancellation predicate shared by the folder
+// packaging and the file import. The limits themselves are in platform/limits.h.
 #pragma once
 
 #include <cstddef>
@@ -8,18 +8,12 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/limits.h"
 
 namespace quillop {
 
-// Largest regular file, file read while packing, and folder archive: 50 GB (decimal). A size
-// fails only when strictly greater.
-inline constexpr std::uint64_t kMaxBytes = 50'000'000'000ULL;
 // Every file is read in chunks of this size.
 inline constexpr std::size_t kChunkSize = 262'144;
-// Writing starts only when the free space exceeds the bytes to write by more than this.
-inline constexpr std::uint64_t kFreeSpaceMargin = 16'777'216;
-// Longest single name, in UTF-8 bytes: of a shared item and of a member of a folder archive.
-inline constexpr std::size_t kMaxNameBytes = 240;
 
 // Throws the failure "Spazio insufficiente sul Mac." unless the file system holding `folder`
 // reports more than `bytes` plus kFreeSpaceMargin free; passes on its error.

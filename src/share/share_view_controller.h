@@ -34,6 +34,7 @@
 
 #include "platform/copy_progress.h"
 #include "platform/error.h"
+#include "platform/limits.h"
 #include "platform/mutex.h"
 #include "share/platform/extension_context.h"
 #include "share/platform/share_platform.h"
@@ -47,7 +48,7 @@ class ShareStore;
 class ShareViewController : public std::enable_shared_from_this<ShareViewController> {
  public:
   static constexpr const char* workQueueLabel = "ex.quillop.mac.share";
-  static constexpr int maxAttachments = 100;
+  static constexpr std::size_t maxAttachments = kMaxItems;
 
   static std::shared_ptr<ShareViewController> create(SharePlatform platform);
   ShareViewController(const ShareViewController&) = delete;

@@ -5,11 +5,10 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/limits.h"
 
 namespace quillop {
 
-// Largest "ready.json" that is read; a bigger file gives the empty ticket.
-inline constexpr long kMaxTicketFileBytes = 1 << 20;
 // A ticket is fresh while its "time" is less than this many seconds away from now.
 inline constexpr double kTicketLifetime = 8.0;
 

@@ -10,15 +10,15 @@
 #include "platform/error.h"
 #include "platform/file_handle.h"
 #include "platform/identifiers.h"
+#include "platform/limits.h"
 #include "store/batch_json.h"
 #include "store/share_store.h"
 
 namespace quillop {
 namespace {
 
-constexpr std::size_t kMaxJsonBytes = 16 << 20;
 std::string readJson(FileSystem& fs, const std::string& path) {
-  std::optional<std::string> bytes = readSmallRegularFile(fs, path, kMaxJsonBytes, O_NOFOLLOW);
+  std::optional<std::string> bytes = readSmallRegularFile(fs, path, kMaxBatchJsonBytes, O_NOFOLLOW);
   if (!bytes) throw failure(path + ": non è un file JSON regolare");
   return std::move(*bytes);
 }

@@ -2,20 +2,16 @@
 
 #include <limits.h>
 
-#include "archive/limits.h"
 #include "platform/error.h"
 #include "platform/json_shape.h"
+#include "platform/limits.h"
 
 namespace quillop {
 namespace {
 
-// Most entries of a batch, and so most sources of its context.
-constexpr std::uint64_t kMaxFiles = 100;
-// A ticket comes from a "ready.json" of at most 1 MiB; a source is a path the system could open.
-constexpr std::uint64_t kMaxTicketBytes = 1 << 20;
+// A source is a path the system could open.
 constexpr std::uint64_t kMaxSourceBytes = PATH_MAX;
 constexpr std::uint64_t kIdBytes = 32;
-constexpr std::uint64_t kMaxMediaTypeBytes = 127;
 
 enum Tag { kVersion = 1, kBatchId, kFiles, kEntryId, kName, kSize, kMime, kTicket, kSources };
 
@@ -24,7 +20,7 @@ const Shape& manifestShape() {
       {"version", Shape::integer(), kVersion},
       {"id", Shape::string(kIdBytes), kBatchId},
       {"files",
-       Shape::array(kMaxFiles, Shape::object({
+       Shape::array(kMaxItems, Shape::object({
                                    {"id", Shape::string(kIdBytes), kEntryId},
                                    {"name", Shape::string(kMaxNameBytes), kName},
                                    {"size", Shape::count(), kSize},
@@ -37,8 +33,8 @@ const Shape& manifestShape() {
 
 const Shape& contextShape() {
   static const Shape shape = Shape::object({
-      {"ticket", Shape::string(kMaxTicketBytes), kTicket},
-      {"sources", Shape::array(kMaxFiles, Shape::string(kMaxSourceBytes)), kSources},
+      {"ticket", Shape::string(kMaxTicketFileBytes), kTicket},
+      {"sources", Shape::array(kMaxItems, Shape::string(kMaxSourceBytes)), kSources},
   });
   return shape;
 }

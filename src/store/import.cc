@@ -10,15 +10,12 @@
 #include "archive/read_chunks.h"
 #include "platform/file_handle.h"
 #include "platform/identifiers.h"
+#include "platform/limits.h"
 #include "platform/unicode.h"
 #include "store/share_store.h"
 
 namespace quillop {
-namespace {
-
-constexpr size_t kMaxEntries = 100;
-
-}  // namespace
+namespace {}  // namespace
 
 void ShareStore::append(const Url& source, const std::string& name,
                         const std::optional<std::string>& mime, const Cancelled& cancelled,
@@ -26,7 +23,7 @@ void ShareStore::append(const Url& source, const std::string& name,
   const std::string path = source.path();
   // The path is recorded as JSON text: one that is no UTF-8 (a Latin-1 folder from an old disk)
   // is refused before anything is copied, like a name that is none.
-  if (finished_ || entries_.size() >= kMaxEntries || !source.isLocalFileUrl() ||
+  if (finished_ || entries_.size() >= kMaxItems || !source.isLocalFileUrl() ||
       path.find('\0') != std::string::npos || !isValidUtf8(path) || !safeName(name)) {
     throw failure("File condiviso non valido.");
   }

@@ -4,13 +4,11 @@
 
 #include <memory>
 
-#include "archive/limits.h"
+#include "platform/limits.h"
 #include "platform/unicode.h"
 
 namespace quillop {
 namespace {
-
-constexpr size_t kMaxMediaTypeBytes = 127;
 
 bool isReservedDeviceName(std::string_view name) {
   // A search, not a whole-input match: "$" also matches before a final line terminator, so
