@@ -30,7 +30,7 @@
 
 #include "cancel_signals.h"
 #include "exit_status.h"
-#include "share/platform/queues.h"
+#include "share/services/queues.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
 

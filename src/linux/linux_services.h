@@ -4,9 +4,9 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "share/platform/bundle.h"
-#include "share/platform/clock.h"
-#include "share/platform/security_scope.h"
+#include "share/services/bundle.h"
+#include "share/services/clock.h"
+#include "share/services/security_scope.h"
 
 namespace quillop {
 

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "share/platform/share_platform.h"
+#include "share/services/share_platform.h"
 
 namespace quillop {
 

@@ -15,7 +15,7 @@
 
 #include "linux/worker_queue.h"
 #include "platform/file_system.h"
-#include "share/platform/workspace.h"
+#include "share/services/workspace.h"
 
 namespace quillop {
 

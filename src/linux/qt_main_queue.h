@@ -4,7 +4,7 @@
 // `async` is thread-safe.
 #pragma once
 
-#include "share/platform/queues.h"
+#include "share/services/queues.h"
 
 namespace quillop {
 

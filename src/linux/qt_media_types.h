@@ -2,7 +2,7 @@
 // file-name glob only: the contents of files are never looked at. Thread-safe.
 #pragma once
 
-#include "share/platform/media_types.h"
+#include "share/services/media_types.h"
 
 namespace quillop {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "share/platform/queues.h"
+#include "share/services/queues.h"
 
 namespace quillop {
 

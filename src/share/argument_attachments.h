@@ -19,8 +19,8 @@
 #include <memory>
 #include <string>
 
-#include "share/platform/extension_context.h"
-#include "share/platform/queues.h"
+#include "share/services/extension_context.h"
+#include "share/services/queues.h"
 
 namespace quillop {
 

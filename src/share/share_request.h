@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/mutex.h"
-#include "share/platform/extension_context.h"
+#include "share/services/extension_context.h"
 
 namespace quillop {
 

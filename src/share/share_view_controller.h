@@ -36,8 +36,8 @@
 #include "platform/error.h"
 #include "platform/limits.h"
 #include "platform/mutex.h"
-#include "share/platform/extension_context.h"
-#include "share/platform/share_platform.h"
+#include "share/services/extension_context.h"
+#include "share/services/share_platform.h"
 #include "share/share_preparation.h"
 #include "share/view_tree.h"
 

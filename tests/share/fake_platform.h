@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "linux/worker_queue.h"
-#include "share/platform/extension_context.h"
-#include "share/platform/share_platform.h"
+#include "share/services/extension_context.h"
+#include "share/services/share_platform.h"
 
 namespace quillop::testing {
 

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "share/platform/bundle.h"
-#include "share/platform/clock.h"
-#include "share/platform/media_types.h"
-#include "share/platform/queues.h"
-#include "share/platform/security_scope.h"
-#include "share/platform/workspace.h"
+#include "share/services/bundle.h"
+#include "share/services/clock.h"
+#include "share/services/media_types.h"
+#include "share/services/queues.h"
+#include "share/services/security_scope.h"
+#include "share/services/workspace.h"
 
 namespace quillop {
 
