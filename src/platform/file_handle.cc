@@ -11,7 +11,8 @@
 namespace quillop {
 
 FileHandle FileHandle::open(FileSystem& fs, const std::string& path, int flags, mode_t mode) {
-  int fd = fs.open(path, flags, mode);
+  const int fd = fs.open(path, flags, mode);
+  if (fd < 0) throw systemError(-fd, path);
   return FileHandle(fs, fd, path);
 }
 

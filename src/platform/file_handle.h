@@ -29,7 +29,7 @@ namespace quillop {
 class FileHandle {
  public:
   FileHandle() = default;
-  // Opens `path` through `fs`; throws what `fs.open` throws.
+  // Opens `path` through `fs`; throws its error, naming `path`.
   static FileHandle open(FileSystem& fs, const std::string& path, int flags, mode_t mode = 0);
   // Takes ownership of an already open descriptor.
   FileHandle(FileSystem& fs, int fd, std::string path)

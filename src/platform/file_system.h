@@ -4,9 +4,12 @@
 // forwards everything to another instance and is what tests derive from.
 //
 // Conventions:
-// - Path operations throw `Error` (domain "POSIX", the errno as code, the path in the message).
-// - Descriptor operations return the system-call result: a count or 0 on success, -errno on
-//   failure (EINTR already retried). `FileHandle` turns them into errors that name its path.
+// - Every call of the interface (the virtual functions) returns the system-call result: a
+//   descriptor, a count or 0 on success, -errno on failure (EINTR already retried). Nothing
+//   below this interface throws, so a fault is injected one way for every call.
+// - Errors are thrown only above it: the path calls' throwing forms below (`linkStatus`, `list`,
+//   ...) throw `Error` (domain "POSIX", the errno as code, the path in the message), and
+//   `FileHandle` turns the descriptor calls' results into errors that name its path.
 // - Paths are byte strings, as Linux names are; nothing here requires UTF-8.
 // - Descriptor-relative calls (`...At`) take an open folder and one entry name in it: never
 //   empty, never "..", never holding "/" (-EINVAL otherwise). They never follow a link, so a
@@ -41,7 +44,7 @@ class FileSystem {
   // The process-wide POSIX implementation. Never destroyed.
   static FileSystem& posix();
 
-  // open(2). Returns the descriptor; throws on failure.
+  // open(2): the descriptor.
   virtual int open(const std::string& path, int flags, mode_t mode) = 0;
   // close(2). Errors are returned, never thrown; most callers ignore them.
   virtual int close(int fd) noexcept = 0;
@@ -85,25 +88,38 @@ class FileSystem {
   virtual int removeAt(int folder, const std::string& name, bool isFolder) = 0;
 
   // lstat(2): never follows a final symbolic link.
-  virtual struct stat linkStatus(const std::string& path) = 0;
-  // mkdir(2) with `mode` (the umask applies, as it does for mkdir). EEXIST is thrown like any
-  // error.
-  virtual void makeDirectory(const std::string& path, mode_t mode) = 0;
+  virtual int lstat(const std::string& path, struct stat& st) = 0;
+  // mkdir(2) with `mode` (the umask applies, as it does for mkdir).
+  virtual int mkdir(const std::string& path, mode_t mode) = 0;
   // chmod(2).
-  virtual void setMode(const std::string& path, mode_t mode) = 0;
+  virtual int chmod(const std::string& path, mode_t mode) = 0;
   // The names in a folder, hidden ones included, without "." and "..", in the system's order.
-  virtual std::vector<std::string> list(const std::string& path) = 0;
-  virtual void rename(const std::string& from, const std::string& to) = 0;
+  virtual int readNames(const std::string& path, std::vector<std::string>& names) = 0;
+  // rename(2).
+  virtual int renamePath(const std::string& from, const std::string& to) = 0;
   // unlink(2), or rmdir(2) for a folder.
-  virtual void remove(const std::string& path) = 0;
+  virtual int unlink(const std::string& path) = 0;
   // Free bytes of the volume holding `path` for an unprivileged user (f_bavail * f_frsize);
-  // nullopt when the system gives no usable value. Throws when the query fails.
-  virtual std::optional<std::uint64_t> freeSpace(const std::string& path) = 0;
+  // nullopt when the system gives no usable value.
+  virtual int freeBytes(const std::string& path, std::optional<std::uint64_t>& bytes) = 0;
   // realpath(3): every symbolic link resolved.
-  virtual std::string resolve(const std::string& path) = 0;
-  // setxattr(2) on the path itself.
-  virtual void setAttribute(const std::string& path, const std::string& name,
-                            const std::string& value) = 0;
+  virtual int realpath(const std::string& path, std::string& resolved) = 0;
+  // lsetxattr(2): on the path itself.
+  virtual int setxattr(const std::string& path, const std::string& name,
+                       const std::string& value) = 0;
+
+  // The throwing forms of the path calls, for callers that report errors as `Error`. Each names
+  // `path` in its message (a rename, its destination). EEXIST from makeDirectory is thrown like
+  // any error.
+  struct stat linkStatus(const std::string& path);
+  void makeDirectory(const std::string& path, mode_t mode);
+  void setMode(const std::string& path, mode_t mode);
+  std::vector<std::string> list(const std::string& path);
+  void rename(const std::string& from, const std::string& to);
+  void remove(const std::string& path);
+  std::optional<std::uint64_t> freeSpace(const std::string& path);
+  std::string resolve(const std::string& path);
+  void setAttribute(const std::string& path, const std::string& name, const std::string& value);
 };
 
 // Forwards every call to `target`; override single calls to inject faults or observe order.
@@ -137,20 +153,22 @@ class ForwardingFileSystem : public FileSystem {
     return target_.makeDirectoryAt(d, n, m);
   }
   int removeAt(int d, const std::string& n, bool f) override { return target_.removeAt(d, n, f); }
-  struct stat linkStatus(const std::string& p) override {
-    return target_.linkStatus(p);
+  int lstat(const std::string& p, struct stat& st) override { return target_.lstat(p, st); }
+  int mkdir(const std::string& p, mode_t m) override { return target_.mkdir(p, m); }
+  int chmod(const std::string& p, mode_t m) override { return target_.chmod(p, m); }
+  int readNames(const std::string& p, std::vector<std::string>& n) override {
+    return target_.readNames(p, n);
   }
-  void makeDirectory(const std::string& p, mode_t m) override { target_.makeDirectory(p, m); }
-  void setMode(const std::string& p, mode_t m) override { target_.setMode(p, m); }
-  std::vector<std::string> list(const std::string& p) override { return target_.list(p); }
-  void rename(const std::string& a, const std::string& b) override { target_.rename(a, b); }
-  void remove(const std::string& p) override { target_.remove(p); }
-  std::optional<std::uint64_t> freeSpace(const std::string& p) override {
-    return target_.freeSpace(p);
+  int renamePath(const std::string& a, const std::string& b) override {
+    return target_.renamePath(a, b);
   }
-  std::string resolve(const std::string& p) override { return target_.resolve(p); }
-  void setAttribute(const std::string& p, const std::string& n, const std::string& v) override {
-    target_.setAttribute(p, n, v);
+  int unlink(const std::string& p) override { return target_.unlink(p); }
+  int freeBytes(const std::string& p, std::optional<std::uint64_t>& b) override {
+    return target_.freeBytes(p, b);
+  }
+  int realpath(const std::string& p, std::string& r) override { return target_.realpath(p, r); }
+  int setxattr(const std::string& p, const std::string& n, const std::string& v) override {
+    return target_.setxattr(p, n, v);
   }
 
  protected:

@@ -16,10 +16,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/error.h"
-#include "platform/file_handle.h"
 #include "platform/file_system.h"
-#include "platform/path.h"
 
 namespace quillop {
 namespace {
@@ -47,10 +44,8 @@ std::atomic<bool> haveOpenat2{true};
 class PosixFileSystem final : public FileSystem {
  public:
   int open(const std::string& path, int flags, mode_t mode) override {
-    int fd = static_cast<int>(
+    return static_cast<int>(
         retryOnInterrupt([&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
-    if (fd < 0) throw systemError(-fd, path);
-    return fd;
   }
   int close(int fd) noexcept override { return ::close(fd) == 0 ? 0 : -errno; }
   int fstat(int fd, struct stat& st) override { return ::fstat(fd, &st) == 0 ? 0 : -errno; }
@@ -134,57 +129,52 @@ class PosixFileSystem final : public FileSystem {
     return ::unlinkat(folder, name.c_str(), isFolder ? AT_REMOVEDIR : 0) == 0 ? 0 : -errno;
   }
 
-  struct stat linkStatus(const std::string& path) override {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) throw systemError(errno, path);
-    return st;
+  int lstat(const std::string& path, struct stat& st) override {
+    return ::lstat(path.c_str(), &st) == 0 ? 0 : -errno;
   }
-  void makeDirectory(const std::string& path, mode_t mode) override {
-    if (::mkdir(path.c_str(), mode) != 0) throw systemError(errno, path);
+  int mkdir(const std::string& path, mode_t mode) override {
+    return ::mkdir(path.c_str(), mode) == 0 ? 0 : -errno;
   }
-  void setMode(const std::string& path, mode_t mode) override {
-    if (::chmod(path.c_str(), mode) != 0) throw systemError(errno, path);
+  int chmod(const std::string& path, mode_t mode) override {
+    return ::chmod(path.c_str(), mode) == 0 ? 0 : -errno;
   }
-  std::vector<std::string> list(const std::string& path) override {
+  int readNames(const std::string& path, std::vector<std::string>& names) override {
+    names.clear();
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), &::closedir);
-    if (!dir) throw systemError(errno, path);
-    std::vector<std::string> names;
+    if (!dir) return -errno;
     for (;;) {
       errno = 0;
       const dirent* entry = ::readdir(dir.get());
-      if (entry == nullptr) {
-        if (errno != 0) throw systemError(errno, path);
-        return names;
-      }
+      if (entry == nullptr) return -errno;
       std::string name = entry->d_name;
       if (name != "." && name != "..") names.push_back(std::move(name));
     }
   }
-  void rename(const std::string& from, const std::string& to) override {
-    if (::rename(from.c_str(), to.c_str()) != 0) throw systemError(errno, to);
+  int renamePath(const std::string& from, const std::string& to) override {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : -errno;
   }
-  void remove(const std::string& path) override {
-    if (::unlink(path.c_str()) == 0) return;
-    int err = errno;
-    if ((err == EISDIR || err == EPERM) && ::rmdir(path.c_str()) == 0) return;
-    throw systemError(err, path);
+  int unlink(const std::string& path) override {
+    if (::unlink(path.c_str()) == 0) return 0;
+    const int err = errno;
+    if ((err == EISDIR || err == EPERM) && ::rmdir(path.c_str()) == 0) return 0;
+    return -err;
   }
-  std::optional<std::uint64_t> freeSpace(const std::string& path) override {
+  int freeBytes(const std::string& path, std::optional<std::uint64_t>& bytes) override {
     struct statvfs st {};
-    if (::statvfs(path.c_str(), &st) != 0) throw systemError(errno, path);
-    if (st.f_frsize == 0) return std::nullopt;
-    return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    if (::statvfs(path.c_str(), &st) != 0) return -errno;
+    bytes.reset();
+    if (st.f_frsize != 0) bytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    return 0;
   }
-  std::string resolve(const std::string& path) override {
-    std::unique_ptr<char, void (*)(void*)> resolved(::realpath(path.c_str(), nullptr), &::free);
-    if (!resolved) throw systemError(errno, path);
-    return resolved.get();
+  int realpath(const std::string& path, std::string& resolved) override {
+    std::unique_ptr<char, void (*)(void*)> full(::realpath(path.c_str(), nullptr), &::free);
+    if (!full) return -errno;
+    resolved = full.get();
+    return 0;
   }
-  void setAttribute(const std::string& path, const std::string& name,
-                    const std::string& value) override {
-    if (::lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) != 0) {
-      throw systemError(errno, path);
-    }
+  int setxattr(const std::string& path, const std::string& name,
+               const std::string& value) override {
+    return ::lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0 ? 0 : -errno;
   }
 };
 
@@ -193,121 +183,6 @@ class PosixFileSystem final : public FileSystem {
 FileSystem& FileSystem::posix() {
   static PosixFileSystem* instance = new PosixFileSystem();
   return *instance;
-}
-
-namespace {
-
-// One folder being emptied: its handle, the entries listed and not yet removed, and its name in
-// the folder below it on the stack.
-struct Emptying {
-  Emptying(FileHandle handle, std::string entry)
-      : folder(std::move(handle)), name(std::move(entry)) {}
-  FileHandle folder;
-  std::string name;
-  std::vector<DirectoryEntry> entries;
-  std::size_t next = 0;
-};
-
-// Unlinks `name` beneath `folder`; a folder answers EISDIR (or EPERM) and is left to the caller.
-// Returns whether the entry is a folder still to empty; records any other error in `first`.
-bool unlinkOrFolder(const FileHandle& folder, const std::string& name,
-                    std::optional<Error>& first) {
-  try {
-    folder.removeAt(name, false);
-    return false;
-  } catch (const Error& error) {
-    if (error.isPosix(EISDIR) || error.isPosix(EPERM)) return true;
-    if (!error.isPosix(ENOENT) && !first) first = error;
-    return false;
-  }
-}
-
-}  // namespace
-
-std::optional<Error> removeTree(FileSystem& fs, const std::string& path) noexcept {
-  std::optional<Error> first;
-  const auto note = [&](const Error& error) {
-    if (!first) first = error;
-  };
-  try {
-    const FileHandle holder = FileHandle::open(fs, parentFolder(path), O_RDONLY | O_DIRECTORY);
-    if (!unlinkOrFolder(holder, lastComponent(path), first)) return first;
-    std::vector<Emptying> stack;
-    stack.push_back(
-        {holder.openAt(lastComponent(path), O_RDONLY | O_DIRECTORY), lastComponent(path)});
-    while (!stack.empty()) {
-      Emptying& top = stack.back();
-      if (top.next == top.entries.size()) {
-        top.next = 0;
-        // Entries are removed batch by batch while listing: those not yet listed still come.
-        bool more = false;
-        try {
-          more = top.folder.nextEntries(top.entries);
-        } catch (const Error& error) {
-          note(error);
-        }
-        if (more) continue;
-        const std::string name = std::move(top.name);
-        stack.pop_back();
-        try {
-          (stack.empty() ? holder : stack.back().folder).removeAt(name, true);
-        } catch (const Error& error) {
-          note(error);
-        }
-        continue;
-      }
-      const std::string name = top.entries[top.next++].name;
-      if (!unlinkOrFolder(top.folder, name, first)) continue;
-      if (stack.size() == kMaxRemovalDepth) {
-        note(systemError(EMFILE, path));
-        continue;
-      }
-      try {
-        // Opened beneath its folder: one swapped for a link meanwhile fails, never entered.
-        FileHandle inner = top.folder.openAt(name, O_RDONLY | O_DIRECTORY);
-        stack.emplace_back(std::move(inner), name);
-      } catch (const Error& error) {
-        note(error);
-      }
-    }
-  } catch (const Error& error) {
-    if (!error.isPosix(ENOENT)) note(error);
-  } catch (const std::bad_alloc&) {
-    note(systemError(ENOMEM, path));
-  }
-  return first;
-}
-
-void syncDirectory(FileSystem& fs, const std::string& folder) {
-  FileHandle dir = FileHandle::open(fs, folder, O_RDONLY | O_DIRECTORY);
-  dir.sync();
-}
-
-void makeDirectories(FileSystem& fs, const std::string& path) {
-  if (path.empty() || path == "/") return;
-  std::string::size_type slash = path.find_last_of('/');
-  const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
-  try {
-    fs.makeDirectory(path, 0777);
-    syncDirectory(fs, parent);
-    return;
-  } catch (const Error& error) {
-    if (error.isPosix(EEXIST)) {
-      // A link to a folder counts as the folder, as it does for `mkdir -p`.
-      if (S_ISDIR(fs.linkStatus(fs.resolve(path)).st_mode)) return;
-      throw;
-    }
-    if (!error.isPosix(ENOENT)) throw;
-  }
-  if (slash == std::string::npos || slash == 0) throw systemError(ENOENT, path);
-  makeDirectories(fs, parent);
-  try {
-    fs.makeDirectory(path, 0777);
-  } catch (const Error& error) {
-    if (!error.isPosix(EEXIST)) throw;
-    return;
-  }
-  syncDirectory(fs, parent);
 }
 
 }  // namespace quillop

@@ -35,10 +35,6 @@ std::optional<int> FaultFileSystem::gate(Op op, const std::string& path) {
   return err;
 }
 
-void FaultFileSystem::throwIfFaulted(Op op, const std::string& path) {
-  if (const std::optional<int> err = gate(op, path)) throw systemError(*err, path);
-}
-
 std::string FaultFileSystem::pathOf(int fd, const std::string& name) const {
   return locked([&] {
     auto it = paths_.find(fd);
@@ -67,9 +63,7 @@ int FaultFileSystem::opened(const std::string& path, int flags, Call call) {
 }
 
 int FaultFileSystem::open(const std::string& path, int flags, mode_t mode) {
-  const int fd = opened(path, flags, [&] { return ForwardingFileSystem::open(path, flags, mode); });
-  if (fd < 0) throw systemError(-fd, path);
-  return fd;
+  return opened(path, flags, [&] { return ForwardingFileSystem::open(path, flags, mode); });
 }
 
 int FaultFileSystem::openAt(int folder, const std::string& name, int flags, mode_t mode) {
@@ -103,12 +97,8 @@ int FaultFileSystem::statAt(int folder, const std::string& name, struct stat& st
                 [&] { return ForwardingFileSystem::statAt(folder, name, st); });
 }
 
-struct stat FaultFileSystem::linkStatus(const std::string& path) {
-  struct stat st {};
-  const int result =
-      stated(path, st, [&] { return st = ForwardingFileSystem::linkStatus(path), 0; });
-  if (result < 0) throw systemError(-result, path);
-  return st;
+int FaultFileSystem::lstat(const std::string& path, struct stat& st) {
+  return stated(path, st, [&] { return ForwardingFileSystem::lstat(path, st); });
 }
 
 long FaultFileSystem::read(int fd, void* buffer, size_t count) {
@@ -214,43 +204,48 @@ int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder
   return err ? -*err : ForwardingFileSystem::removeAt(folder, name, isFolder);
 }
 
-std::vector<std::string> FaultFileSystem::list(const std::string& path) {
-  throwIfFaulted(Op::list, path);
-  return ForwardingFileSystem::list(path);
+int FaultFileSystem::readNames(const std::string& path, std::vector<std::string>& names) {
+  const std::optional<int> err = gate(Op::list, path);
+  return err ? -*err : ForwardingFileSystem::readNames(path, names);
 }
 
-void FaultFileSystem::makeDirectory(const std::string& path, mode_t mode) {
-  throwIfFaulted(Op::makeDirectory, path);
-  ForwardingFileSystem::makeDirectory(path, mode);
-  made("", path);
+int FaultFileSystem::mkdir(const std::string& path, mode_t mode) {
+  if (const std::optional<int> err = gate(Op::makeDirectory, path)) return -*err;
+  const int result = ForwardingFileSystem::mkdir(path, mode);
+  if (result == 0) made("", path);
+  return result;
 }
 
-void FaultFileSystem::remove(const std::string& path) {
-  throwIfFaulted(Op::remove, path);
-  ForwardingFileSystem::remove(path);
+int FaultFileSystem::unlink(const std::string& path) {
+  const std::optional<int> err = gate(Op::remove, path);
+  return err ? -*err : ForwardingFileSystem::unlink(path);
 }
 
-void FaultFileSystem::rename(const std::string& from, const std::string& to) {
-  throwIfFaulted(Op::rename, to);
+int FaultFileSystem::renamePath(const std::string& from, const std::string& to) {
+  if (const std::optional<int> err = gate(Op::rename, to)) return -*err;
   locked([&] { log_.push_back("rename " + from + " " + to); });
-  ForwardingFileSystem::rename(from, to);
-  locked([&] {
-    unsynced_.emplace_back(from, to);
-    if (auto node = synced_.extract(from)) node.key() = to, synced_.insert(std::move(node));
-  });
+  const int result = ForwardingFileSystem::renamePath(from, to);
+  if (result == 0) {
+    locked([&] {
+      unsynced_.emplace_back(from, to);
+      if (auto node = synced_.extract(from)) node.key() = to, synced_.insert(std::move(node));
+    });
+  }
+  return result;
 }
 
-std::optional<std::uint64_t> FaultFileSystem::freeSpace(const std::string& path) {
-  throwIfFaulted(Op::freeSpace, path);
-  const std::optional<std::uint64_t> bytes = locked([&] { return shaped(kFree, path); });
-  if (!bytes) return ForwardingFileSystem::freeSpace(path);
-  return *bytes == kNoValue ? std::nullopt : bytes;
+int FaultFileSystem::freeBytes(const std::string& path, std::optional<std::uint64_t>& bytes) {
+  if (const std::optional<int> err = gate(Op::freeSpace, path)) return -*err;
+  const std::optional<std::uint64_t> shapedBytes = locked([&] { return shaped(kFree, path); });
+  if (!shapedBytes) return ForwardingFileSystem::freeBytes(path, bytes);
+  bytes = *shapedBytes == kNoValue ? std::nullopt : shapedBytes;
+  return 0;
 }
 
-void FaultFileSystem::setAttribute(const std::string& path, const std::string& name,
-                                   const std::string& value) {
-  throwIfFaulted(Op::setAttribute, path);
-  ForwardingFileSystem::setAttribute(path, name, value);
+int FaultFileSystem::setxattr(const std::string& path, const std::string& name,
+                              const std::string& value) {
+  const std::optional<int> err = gate(Op::setAttribute, path);
+  return err ? -*err : ForwardingFileSystem::setxattr(path, name, value);
 }
 
 }  // namespace quillop::testing

@@ -89,14 +89,13 @@ class FaultFileSystem : public ForwardingFileSystem {
   long readEntries(int folder, std::vector<DirectoryEntry>& entries) override;
   int makeDirectoryAt(int folder, const std::string& name, mode_t mode) override;
   int removeAt(int folder, const std::string& name, bool isFolder) override;
-  struct stat linkStatus(const std::string& path) override;
-  void makeDirectory(const std::string& path, mode_t mode) override;
-  std::vector<std::string> list(const std::string& path) override;
-  void rename(const std::string& from, const std::string& to) override;
-  void remove(const std::string& path) override;
-  std::optional<std::uint64_t> freeSpace(const std::string& path) override;
-  void setAttribute(const std::string& path, const std::string& name,
-                    const std::string& value) override;
+  int lstat(const std::string& path, struct stat& st) override;
+  int mkdir(const std::string& path, mode_t mode) override;
+  int readNames(const std::string& path, std::vector<std::string>& names) override;
+  int renamePath(const std::string& from, const std::string& to) override;
+  int unlink(const std::string& path) override;
+  int freeBytes(const std::string& path, std::optional<std::uint64_t>& bytes) override;
+  int setxattr(const std::string& path, const std::string& name, const std::string& value) override;
 
  private:
   enum Shape { kShort, kSize, kVirtual, kDiscard, kFree };
@@ -120,7 +119,6 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::optional<std::uint64_t> shaped(Shape kind, const std::string& path) const;
   // Counts the call; returns the errno to fail it with, if any.
   std::optional<int> gate(Op op, const std::string& path);
-  void throwIfFaulted(Op op, const std::string& path);
   // The path of the open `fd`, or of the entry `name` beneath it.
   std::string pathOf(int fd, const std::string& name = {}) const;
   // The open done by `call` once no fault fails it; records the descriptor's path.
