@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/limits.h"
+#include "archive/copy_rules.h"
 
 namespace quillop {
 

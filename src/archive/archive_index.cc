@@ -3,7 +3,7 @@
 #include <unordered_set>
 
 #include "archive/archive_format.h"
-#include "archive/limits.h"
+#include "archive/copy_rules.h"
 #include "platform/error.h"
 #include "platform/json_file.h"
 #include "platform/json_shape.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/copy_rules.h"
 #include "archive/directory_writer.h"
-#include "archive/limits.h"
 #include "platform/file_system.h"
 
 namespace quillop {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/limits.h"
+#include "archive/copy_rules.h"
 #include "platform/error.h"
 #include "platform/file_handle.h"
 

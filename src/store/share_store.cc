@@ -1,12 +1,21 @@
 #include "store/share_store.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 
+#include "archive/directory_writer.h"
+#include "archive/read_chunks.h"
 #include "platform/container.h"
+#include "platform/file_handle.h"
 #include "platform/identifiers.h"
 #include "platform/json_file.h"
+#include "platform/limits.h"
+#include "platform/unicode.h"
 #include "store/batch_lock.h"
 #include "store/names.h"
 
@@ -117,5 +126,108 @@ std::optional<std::string> ShareStore::mime(const std::optional<std::string>& va
 }
 
 Error ShareStore::failure(std::string message) { return quillop::failure(std::move(message)); }
+
+// One shared item into the batch, as one data file "<entry id>.bin".
+void ShareStore::append(const Url& source, const std::string& name,
+                        const std::optional<std::string>& mime, const Cancelled& cancelled,
+                        CopyProgress* progress) {
+  const std::string path = source.path();
+  // The path is recorded as JSON text: one that is no UTF-8 (a Latin-1 folder from an old disk)
+  // is refused before anything is copied, like a name that is none.
+  if (finished_ || entries_.size() >= kMaxItems || !source.isLocalFileUrl() ||
+      path.find('\0') != std::string::npos || !isValidUtf8(path) || !safeName(name)) {
+    throw failure("File condiviso non valido.");
+  }
+
+  // Both looks describe the item itself: a final symbolic link is never followed.
+  if (S_ISDIR(fs_.linkStatus(path).st_mode)) {
+    const std::string id = newIdentifier();
+    const std::uint64_t length =
+        DirectoryWriter::write(path, batchFolder() + "/" + id + ".bin", cancelled, fs_, progress);
+    entries_.push_back(Entry{id, name, length, std::string(directoryMime)});
+    return;
+  }
+
+  const struct stat item = fs_.linkStatus(path);
+  if (!S_ISREG(item.st_mode) || item.st_size < 0 ||
+      static_cast<std::uint64_t>(item.st_size) > maxBytes) {
+    throw failure("Il file non è regolare o supera 50 GB.");
+  }
+  const std::uint64_t expected = static_cast<std::uint64_t>(item.st_size);
+
+  requireFreeSpace(fs_, directory_, expected);
+
+  const std::string id = newIdentifier();
+  if (progress != nullptr) progress->expect(expected);
+  const std::uint64_t count =
+      copyRegularFile(path, batchFolder() + "/" + id + ".bin", expected, cancelled, progress);
+  if (count != expected) throw failure("Il file è cambiato durante la copia.");
+  entries_.push_back(Entry{id, name, count, ShareStore::mime(mime)});
+}
+
+// Copies `source` into the new file `target` in chunks of at most 262,144 bytes, polling
+// `cancelled` before the first chunk and after each one and refusing to pass 50,000,000,000
+// bytes (the crossing chunk is not written). It stops with "Il file è cambiato durante la
+// copia." as soon as more than `expected` bytes came: a file whose size reads 0 may still yield
+// data without end (/proc/self/pagemap). Chunks move with copy_file_range where the file
+// systems allow it, never more than one byte past `expected`, through a buffer otherwise or
+// once it fails. The
+// copy is on stable storage when this returns. Both files are closed on every way out, the
+// source first.
+std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::string& target,
+                                          std::uint64_t expected, const Cancelled& cancelled,
+                                          CopyProgress* progress) {
+  FileHandle input = DirectoryWriter::open(source, fs_);
+  FileHandle output;
+  try {
+    output = FileHandle::open(fs_, target, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  } catch (const Error&) {
+    throw failure("File non leggibile.");
+  }
+  struct CloseInOrder {
+    FileHandle& input;
+    FileHandle& output;
+    ~CloseInOrder() {
+      input.close();
+      output.close();
+    }
+  } closeInOrder{input, output};
+
+  throwIfCancelled(cancelled);
+  const Error changed = failure("Il file è cambiato durante la copia.");
+  std::uint64_t count = 0;
+  // Near the limit a chunk must be seen before it is written, so the buffered loop takes over.
+  while (maxBytes - count >= kChunkSize) {
+    const long result = fs_.copyRange(
+        input.descriptor(), output.descriptor(),
+        static_cast<size_t>(std::min<std::uint64_t>(kChunkSize, expected - count + 1)));
+    if (result == 0) {
+      output.sync();
+      return count;
+    }
+    // Any error hands over to the buffered loop: copy_file_range does not say which side failed
+    // (a full inbox is no fault of the source), and "not possible here" is an error too. A real
+    // fault comes back from the read or the write, with the path of its own file.
+    if (result < 0) break;
+    count += static_cast<std::uint64_t>(result);
+    if (count > expected) throw changed;
+    if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(result));
+    throwIfCancelled(cancelled);
+  }
+  // The file offsets moved with what was copied, so the buffered loop resumes exactly.
+  auto buffer = std::make_unique<unsigned char[]>(kChunkSize);
+  // A write that makes no progress and reports no error is "Scrittura interrotta.".
+  const Error stalled = failure("Scrittura interrotta.");
+  count = readChunks(
+      input, cancelled, ByteLimit{maxBytes, "Il limite è 50 GB per file."}, count, expected,
+      [&] { return buffer.get(); },
+      [&](const unsigned char* bytes, std::size_t moved) {
+        if ((count += moved) > expected) throw changed;
+        output.writeAll(bytes, moved, &stalled);
+        if (progress != nullptr) progress->advance(moved);
+      });
+  output.sync();
+  return count;
+}
 
 }  // namespace quillop

@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/limits.h"
+#include "archive/copy_rules.h"
 #include "platform/copy_progress.h"
 #include "platform/error.h"
 #include "platform/file_handle.h"

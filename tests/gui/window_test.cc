@@ -14,7 +14,7 @@
 #include <array>
 #include <csignal>
 
-#include "archive/limits.h"
+#include "archive/copy_rules.h"
 #include "display_probe.h"
 #include "e2e_support.h"
 #include "fake_platform.h"

@@ -1,4 +1,4 @@
-#include "archive/limits.h"
+#include "archive/copy_rules.h"
 
 #include "platform/error.h"
 
@@ -7,10 +7,6 @@ namespace quillop {
 void requireFreeSpace(FileSystem& fs, const std::string& folder, std::uint64_t bytes) {
   const std::optional<std::uint64_t> free = fs.freeSpace(folder);
   if (!free || bytes + kFreeSpaceMargin >= *free) throw failure("Spazio insufficiente sul Mac.");
-}
-
-void throwIfCancelled(const Cancelled& cancelled) {
-  if (cancelled && cancelled()) throw cancellation();
 }
 
 }  // namespace quillop
