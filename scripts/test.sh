@@ -11,8 +11,9 @@ jobs=$(nproc)
 
 scripts/setup.sh
 
-echo "== Format: every C++ source as clang-format writes it"
+echo "== Format: every C++ source as clang-format writes it; includes down the floors only"
 git ls-files -z '*.cc' '*.h' | xargs -0 clang-format --dry-run --Werror
+scripts/check-layers.sh
 
 echo "== ASan + UBSan: all tests"
 cmake --preset asan >/dev/null
