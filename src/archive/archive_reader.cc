@@ -105,7 +105,7 @@ ArchiveReader ArchiveReader::open(const std::string& path, FileSystem& fs) {
   for (const Member& member : reader.manifest_.entries) data += member.size;
   reader.length_ = reader.prefix_.size() + data;
   if (size != reader.length_) {
-    throw invalid("lunghezza del file " + std::to_string(size) + " invece di " +
+    throw damaged("lunghezza del file " + std::to_string(size) + " invece di " +
                   std::to_string(reader.length_) + " byte.");
   }
   return reader;

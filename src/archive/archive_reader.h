@@ -3,8 +3,11 @@
 // `open` checks the header and the whole index (see parseIndex) and that the file is exactly as
 // long as the index says; `verify` and `extract` then stream the member data, each reopening the
 // archive and refusing it if its header or index changed since `open`. Every damage is thrown as
-// a failure whose message starts with "Archivio non valido:" or "Archivio danneggiato:" and says
-// what is wrong; errors of the system calls pass unchanged (naming the archive or the member).
+// a failure that says what is wrong, starting with "Archivio non valido:" when the file is not an
+// archive as the writer makes one (not a regular file, its header or index), and "Archivio
+// danneggiato:" when its data is not what its index promises (length, a member's bytes or digest,
+// a change since `open`). Errors of the system calls pass unchanged (naming the archive or the
+// member).
 //
 // A value type holding the path, the raw index and the parsed members; no descriptor stays open
 // between calls. One thread at a time per instance. Memory: the index plus one 256 KiB chunk.

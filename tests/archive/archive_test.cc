@@ -348,7 +348,7 @@ TEST_F(ArchiveTest, DamagedArchivesAreRefusedAndTheLimitsHoldExactly) {
       {good.substr(0, 30), "il file finisce dentro l'indice."},
       {index(pad), ""},
       {index(pad + " "), "indice troppo grande."},
-      {index(half + entry("b", "25000000000")), "lunghezza del file "},
+      {index(half + entry("b", "25000000000")), "Archivio danneggiato: lunghezza del file "},
       {index(half + entry("b", "25000000001")), "contenuto oltre 50 GB."},
       {index("{"), "l'indice non è JSON ben formato."},
       {std::string(good).replace(29, 1, "2"), "versione dell'indice non supportata."},
