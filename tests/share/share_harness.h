@@ -50,6 +50,12 @@ class ShareHarness {
     controller->viewDidAppear();
   }
   void start(Attachments attachments) { start({InputItem{true, std::move(attachments)}}); }
+  // Starts a share of one attachment for each of `items` and settles it.
+  void run(const std::vector<LoadedItem>& items) {
+    Attachments attachments;
+    for (const LoadedItem& item : items) attachments.push_back(attachment(item));
+    start(attachments), settle();
+  }
   // Runs queued jobs and deliveries, each delivery on a thread of its own, until nothing moves,
   // one at a time: a main-thread job if any, else a work job, else a delivery.
   void settle() {

@@ -48,10 +48,7 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       writeFile(share.container() + "/ready.json", ready);
       share.fs.onRead("b.jpg", [](auto&) {}), share.fs.shortWrites(".tmp", 100);
       if (err) share.fs.inject({Op::any, "", err, n, true});
-      Attachments attachments;
-      for (const LoadedItem& item : items) attachments.push_back(share.attachment(item));
-      share.start(attachments);
-      share.settle();
+      share.run(items);
       calls = err ? calls : share.fs.calls();
       ASSERT_EQ(share.fs.fired().size(), err ? 1u : 0u);
       const std::string status = share.statuses.empty() ? "(none)" : share.statuses.back();
@@ -108,10 +105,7 @@ TEST(SharePowerLossTest, APowerCutAnywhereLeavesNoManifestOrABatchThatVerifies) 
       ShareHarness share;
       share.fs.onRead("/b", [](auto&) {});  // "b" through the buffer, "a.txt" by copy_file_range
       if (n) share.fs.inject({Op::any, "", EIO, n});
-      Attachments attachments;
-      for (const LoadedItem& item : items) attachments.push_back(share.attachment(item));
-      share.start(attachments);
-      share.settle();
+      share.run(items);
       calls = n ? calls : share.fs.calls();
       const bool published = share.controller->preparationState() == State::published;
       share.fs.losePower(worstOrder);

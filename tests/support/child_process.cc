@@ -35,9 +35,8 @@ pid_t spawn(const std::vector<std::string>& argv, const EnvChanges& env,
     const std::string text = *entry;
     if (!env.contains(text.substr(0, text.find('=')))) environment.push_back(text);
   }
-  for (const auto& [name, value] : env) {
+  for (const auto& [name, value] : env)
     if (value) environment.push_back(name + "=" + *value);
-  }
   pid_t pid = 0;
   const int err = posix_spawnp(&pid, argv.at(0).c_str(), &actions, nullptr, pointers(argv).data(),
                                pointers(environment).data());
@@ -61,9 +60,8 @@ ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& o
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out, 1);
   posix_spawn_file_actions_adddup2(&actions, options.mergeErr ? out : err[1], 2);
-  if (!options.directory.empty()) {
+  if (!options.directory.empty())
     posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
-  }
   pid_t pid = 0;
   try {
     pid = spawn(argv, options.env, actions);
@@ -96,9 +94,8 @@ pid_t startChild(const std::vector<std::string>& argv, const EnvChanges& env) {
 
 int waitChild(pid_t pid) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  while (waitpid(pid, &status, 0) < 0)
     if (errno != EINTR) return -1;
-  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

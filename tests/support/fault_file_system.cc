@@ -181,44 +181,18 @@ void FaultFileSystem::losePower(bool worstOrder) {
   synced_.clear();
 }
 
-int FaultFileSystem::lock(int fd, int operation) {
-  const std::optional<int> err = gate(Op::lock, pathOf(fd));
-  return err ? -*err : ForwardingFileSystem::lock(fd, operation);
-}
-
-long FaultFileSystem::readEntries(int folder, std::vector<DirectoryEntry>& entries) {
-  const std::optional<int> err = gate(Op::list, pathOf(folder));
-  return err ? -*err : ForwardingFileSystem::readEntries(folder, entries);
-}
-
 int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
   const std::string path = pathOf(folder, name);
-  if (const std::optional<int> err = gate(Op::makeDirectory, path)) return -*err;
-  const int result = ForwardingFileSystem::makeDirectoryAt(folder, name, mode);
+  const int result =
+      gated(Op::makeDirectory, path, &FileSystem::makeDirectoryAt, folder, name, mode);
   if (result == 0) made("", path);
   return result;
-}
-
-int FaultFileSystem::removeAt(int folder, const std::string& name, bool isFolder) {
-  const std::optional<int> err = gate(Op::remove, pathOf(folder, name));
-  return err ? -*err : ForwardingFileSystem::removeAt(folder, name, isFolder);
-}
-
-int FaultFileSystem::readNames(const std::string& path, std::vector<std::string>& names) {
-  const std::optional<int> err = gate(Op::list, path);
-  return err ? -*err : ForwardingFileSystem::readNames(path, names);
 }
 
 int FaultFileSystem::mkdir(const std::string& path, mode_t mode) {
-  if (const std::optional<int> err = gate(Op::makeDirectory, path)) return -*err;
-  const int result = ForwardingFileSystem::mkdir(path, mode);
+  const int result = gated(Op::makeDirectory, path, &FileSystem::mkdir, path, mode);
   if (result == 0) made("", path);
   return result;
-}
-
-int FaultFileSystem::unlink(const std::string& path) {
-  const std::optional<int> err = gate(Op::remove, path);
-  return err ? -*err : ForwardingFileSystem::unlink(path);
 }
 
 int FaultFileSystem::renamePath(const std::string& from, const std::string& to) {
@@ -240,12 +214,6 @@ int FaultFileSystem::freeBytes(const std::string& path, std::optional<std::uint6
   if (!shapedBytes) return ForwardingFileSystem::freeBytes(path, bytes);
   bytes = *shapedBytes == kNoValue ? std::nullopt : shapedBytes;
   return 0;
-}
-
-int FaultFileSystem::setxattr(const std::string& path, const std::string& name,
-                              const std::string& value) {
-  const std::optional<int> err = gate(Op::setAttribute, path);
-  return err ? -*err : ForwardingFileSystem::setxattr(path, name, value);
 }
 
 }  // namespace quillop::testing

@@ -83,19 +83,29 @@ class FaultFileSystem : public ForwardingFileSystem {
   long write(int fd, const void* buffer, size_t count) override;
   long copyRange(int in, int out, size_t count) override;
   int sync(int fd) override;
-  int lock(int fd, int operation) override;
+  int lock(int fd, int op) override {
+    return gated(Op::lock, pathOf(fd), &FileSystem::lock, fd, op);
+  }
   int openAt(int folder, const std::string& name, int flags, mode_t mode) override;
   int statAt(int folder, const std::string& name, struct stat& st) override;
-  long readEntries(int folder, std::vector<DirectoryEntry>& entries) override;
+  long readEntries(int d, std::vector<DirectoryEntry>& e) override {
+    return gated(Op::list, pathOf(d), &FileSystem::readEntries, d, e);
+  }
   int makeDirectoryAt(int folder, const std::string& name, mode_t mode) override;
-  int removeAt(int folder, const std::string& name, bool isFolder) override;
+  int removeAt(int d, const std::string& n, bool f) override {
+    return gated(Op::remove, pathOf(d, n), &FileSystem::removeAt, d, n, f);
+  }
   int lstat(const std::string& path, struct stat& st) override;
   int mkdir(const std::string& path, mode_t mode) override;
-  int readNames(const std::string& path, std::vector<std::string>& names) override;
+  int readNames(const std::string& p, std::vector<std::string>& n) override {
+    return gated(Op::list, p, &FileSystem::readNames, p, n);
+  }
   int renamePath(const std::string& from, const std::string& to) override;
-  int unlink(const std::string& path) override;
+  int unlink(const std::string& p) override { return gated(Op::remove, p, &FileSystem::unlink, p); }
   int freeBytes(const std::string& path, std::optional<std::uint64_t>& bytes) override;
-  int setxattr(const std::string& path, const std::string& name, const std::string& value) override;
+  int setxattr(const std::string& p, const std::string& n, const std::string& v) override {
+    return gated(Op::setAttribute, p, &FileSystem::setxattr, p, n, v);
+  }
 
  private:
   enum Shape { kShort, kSize, kVirtual, kDiscard, kFree };
@@ -119,6 +129,12 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::optional<std::uint64_t> shaped(Shape kind, const std::string& path) const;
   // Counts the call; returns the errno to fail it with, if any.
   std::optional<int> gate(Op op, const std::string& path);
+  // `call` on the target once no fault fails it.
+  template <typename R, typename... Params, typename... Args>
+  R gated(Op op, const std::string& path, R (FileSystem::*call)(Params...), Args&... args) {
+    if (const std::optional<int> err = gate(op, path)) return -*err;
+    return (target().*call)(args...);
+  }
   // The path of the open `fd`, or of the entry `name` beneath it.
   std::string pathOf(int fd, const std::string& name = {}) const;
   // The open done by `call` once no fault fails it; records the descriptor's path.

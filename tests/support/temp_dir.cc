@@ -60,8 +60,7 @@ bool exists(const std::string& path) {
 
 unsigned permissions(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return 0;
-  return st.st_mode & 07777;
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 void makeFolder(const std::string& path) { makeDirectories(FileSystem::posix(), path); }
