@@ -304,8 +304,7 @@ TEST_F(ArchiveTest, ThreadsReportTheEarliestFailureAndOpenNoLaterEntry) {
   // The copy pass writes several files at once, yet a failed write of earlier bytes comes before
   // a later file's failure.
   FaultFileSystem copy;
-  plant(dir / "two/a", "file");
-  plant(dir / "two/b", "file");
+  for (const char* name : {"/two/a", "/two/b"}) plant(dir.path() + name, "file");
   copy.inject({Op::write, "two.bin", ENOSPC, 3});  // after the header and the index
   copy.inject({Op::read, "two/b", EIO, 2});        // in the copy pass
   EXPECT_TRUE(thrownError([&] {

@@ -65,15 +65,12 @@ unsigned permissions(const std::string& path) {
 
 void makeFolder(const std::string& path) { makeDirectories(FileSystem::posix(), path); }
 
-std::vector<std::string> listFolder(const std::string& path) {
-  std::vector<std::string> names;
-  try {
-    names = FileSystem::posix().list(path);
-  } catch (...) {
-    return {};
-  }
+std::vector<std::string> listFolder(const std::string& path) try {
+  std::vector<std::string> names = FileSystem::posix().list(path);
   std::sort(names.begin(), names.end());
   return names;
+} catch (...) {
+  return {};
 }
 
 }  // namespace quillop::testing
