@@ -181,20 +181,6 @@ void FaultFileSystem::losePower(bool worstOrder) {
   synced_.clear();
 }
 
-int FaultFileSystem::makeDirectoryAt(int folder, const std::string& name, mode_t mode) {
-  const std::string path = pathOf(folder, name);
-  const int result =
-      gated(Op::makeDirectory, path, &FileSystem::makeDirectoryAt, folder, name, mode);
-  if (result == 0) made("", path);
-  return result;
-}
-
-int FaultFileSystem::mkdir(const std::string& path, mode_t mode) {
-  const int result = gated(Op::makeDirectory, path, &FileSystem::mkdir, path, mode);
-  if (result == 0) made("", path);
-  return result;
-}
-
 int FaultFileSystem::renamePath(const std::string& from, const std::string& to) {
   if (const std::optional<int> err = gate(Op::rename, to)) return -*err;
   locked([&] { log_.push_back("rename " + from + " " + to); });

@@ -91,12 +91,16 @@ class FaultFileSystem : public ForwardingFileSystem {
   long readEntries(int d, std::vector<DirectoryEntry>& e) override {
     return gated(Op::list, pathOf(d), &FileSystem::readEntries, d, e);
   }
-  int makeDirectoryAt(int folder, const std::string& name, mode_t mode) override;
+  int makeDirectoryAt(int d, const std::string& n, mode_t m) override {
+    return folderMade(pathOf(d, n), &FileSystem::makeDirectoryAt, d, n, m);
+  }
   int removeAt(int d, const std::string& n, bool f) override {
     return gated(Op::remove, pathOf(d, n), &FileSystem::removeAt, d, n, f);
   }
   int lstat(const std::string& path, struct stat& st) override;
-  int mkdir(const std::string& path, mode_t mode) override;
+  int mkdir(const std::string& p, mode_t m) override {
+    return folderMade(p, &FileSystem::mkdir, p, m);
+  }
   int readNames(const std::string& p, std::vector<std::string>& n) override {
     return gated(Op::list, p, &FileSystem::readNames, p, n);
   }
@@ -156,8 +160,12 @@ class FaultFileSystem : public ForwardingFileSystem {
   // their folder's last sync, oldest first; the synced length of every file written.
   std::vector<std::pair<std::string, std::string>> unsynced_;
   std::map<std::string, std::uint64_t> synced_;
-  void made(const std::string& from, const std::string& to) {
-    locked([&] { unsynced_.emplace_back(from, to); });
+  // The folder `path` made by `call`, if no fault fails it, recorded as made.
+  template <typename Call, typename... Args>
+  int folderMade(const std::string& path, Call call, Args&... args) {
+    const int result = gated(Op::makeDirectory, path, call, args...);
+    if (result == 0) locked([&] { unsynced_.emplace_back("", path); });
+    return result;
   }
   using Hook = std::function<void(const std::string&)>;
   std::pair<std::string, Hook> readHook_;
