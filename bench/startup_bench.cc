@@ -79,12 +79,12 @@ int main(int argc, char** argv) {
   const int runs = std::atoi(argv[1]);
   std::vector<std::pair<std::string, std::vector<std::string>>> contestants;
   for (int i = 2; i < argc; ++i) {
-    const std::string spec = argv[i];
-    const size_t equals = spec.find('=');
-    std::istringstream words(spec.substr(equals + 1));
+    const std::string contestant = argv[i];  // NAME=COMMAND
+    const size_t equals = contestant.find('=');
+    std::istringstream words(contestant.substr(equals + 1));
     std::vector<std::string> command;
     for (std::string word; words >> word;) command.push_back(word);
-    contestants.push_back({spec.substr(0, equals), command});
+    contestants.push_back({contestant.substr(0, equals), command});
   }
 
   const std::string display = ":" + std::to_string(200 + getpid() % 300);

@@ -7,7 +7,7 @@ packages=(
   cmake g++ ninja-build pkg-config
   libssl-dev libicu-dev uuid-dev nlohmann-json3-dev liburiparser-dev libfontconfig-dev
   qt6-base-dev
-  qtbase5-dev libkf5purpose-dev
+  qtbase5-dev libkf5purpose-dev libkf5purpose-bin
   xvfb dbus at-spi2-core python3-pyatspi libxcb1-dev
   clang-14 libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
