@@ -6,12 +6,6 @@
 
 namespace quillop {
 
-GuiFrontEnd::GuiFrontEnd(std::shared_ptr<ShareViewController> controller,
-                         std::shared_ptr<ShareRequest> request,
-                         std::shared_ptr<MainQueue> mainQueue)
-    : session_(std::move(controller), std::move(request), std::move(mainQueue),
-               ShareSession::AfterFailure::wait) {}
-
 void GuiFrontEnd::show() {
   // The window hides when closed, but the process must live on until the batch is cleaned up.
   QApplication::setQuitOnLastWindowClosed(false);

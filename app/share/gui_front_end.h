@@ -18,28 +18,22 @@ namespace quillop {
 
 class GuiFrontEnd {
  public:
-  GuiFrontEnd(std::shared_ptr<ShareViewController> controller,
-              std::shared_ptr<ShareRequest> request, std::shared_ptr<MainQueue> mainQueue);
+  // `session` outlives the front end; its failures wait for the user (AfterFailure::wait).
+  explicit GuiFrontEnd(ShareSession& session) : session_(session) {}
 
   // Loads the view and shows the window; the share starts from the event loop.
   void show();
-  // Runs the event loop until the share has ended; returns the exit status. After `show`.
-  int exec() { return session_.exec(); }
+  // Shows the window and runs the event loop until the share has ended; returns the exit status.
   int run() {
     show();
-    return exec();
+    return session_.exec();
   }
 
   // The window; null before `show`.
   ViewTreeWindow* window() const { return window_.get(); }
-  // True once the request has ended and nothing is left to run.
-  bool finished() const { return session_.finished(); }
-  // True when the share was left stuck: the caller must end the process without waiting for it.
-  bool abandoned() const { return session_.abandoned(); }
-  int exitStatus() const { return session_.exitStatus(); }
 
  private:
-  ShareSession session_;
+  ShareSession& session_;
   std::unique_ptr<ViewTreeWindow> window_;
 };
 

@@ -29,6 +29,7 @@
 #include "share/argument_attachments.h"
 #include "share/share_request.h"
 #include "share/share_view_controller.h"
+#include "share_session.h"
 #include "sibling_gather.h"
 #include "terminal_front_end.h"
 
@@ -237,15 +238,11 @@ int main(int argc, char** argv) {
     auto controller = ShareViewController::create(platform);
     controller->setExtensionContext(request);
     runningShare = controller;
-    if (window) {
-      GuiFrontEnd frontEnd(controller, request, mainQueue);
-      status = frontEnd.run();
-      abandoned = frontEnd.abandoned();
-    } else {
-      TerminalFrontEnd frontEnd(controller, request, mainQueue);
-      status = frontEnd.run();
-      abandoned = frontEnd.abandoned();
-    }
+    using AfterFailure = ShareSession::AfterFailure;
+    ShareSession session(controller, request, mainQueue,
+                         window ? AfterFailure::wait : AfterFailure::cancel);
+    status = window ? GuiFrontEnd(session).run() : TerminalFrontEnd(session).run();
+    abandoned = session.abandoned();
     runningShare.reset();
   }
   // Work stuck in a read cannot be waited for: end without joining its threads.

@@ -60,9 +60,7 @@ class ShareSession {
   // Runs the event loop until the session has finished; returns the exit status.
   int exec();
 
-  bool finished() const { return finished_; }
   bool abandoned() const { return abandoned_; }
-  int exitStatus() const { return exitStatus_; }
 
  private:
   // Queues `check` on the main queue; harmless after the session is gone. The static form

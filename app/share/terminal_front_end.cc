@@ -8,12 +8,8 @@
 
 namespace quillop {
 
-TerminalFrontEnd::TerminalFrontEnd(std::shared_ptr<ShareViewController> controller,
-                                   std::shared_ptr<ShareRequest> request,
-                                   std::shared_ptr<MainQueue> mainQueue)
-    : session_(std::move(controller), std::move(request), std::move(mainQueue),
-               ShareSession::AfterFailure::cancel),
-      status_(STDERR_FILENO) {}
+TerminalFrontEnd::TerminalFrontEnd(ShareSession& session)
+    : session_(session), status_(STDERR_FILENO) {}
 
 int TerminalFrontEnd::run() {
   const std::shared_ptr<View> view = session_.load();

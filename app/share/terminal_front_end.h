@@ -19,20 +19,19 @@ namespace quillop {
 
 class TerminalFrontEnd {
  public:
-  TerminalFrontEnd(std::shared_ptr<ShareViewController> controller,
-                   std::shared_ptr<ShareRequest> request, std::shared_ptr<MainQueue> mainQueue);
+  // `session` outlives the front end; it presses "Annulla" after a failure
+  // (AfterFailure::cancel), as no one can here.
+  explicit TerminalFrontEnd(ShareSession& session);
 
   // Loads the view, shows it, runs the share to its end and returns the exit status.
   int run();
-  // True when the share was left stuck: the caller must end the process without waiting for it.
-  bool abandoned() const { return session_.abandoned(); }
 
  private:
   // Shows the label's text, followed on a terminal by the progress; unless `always`, only when
   // that changed.
   void redraw(bool always);
 
-  ShareSession session_;
+  ShareSession& session_;
   StatusLine status_;
   ProgressText progressText_;
   std::shared_ptr<TextField> label_;

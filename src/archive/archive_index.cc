@@ -48,30 +48,18 @@ const Shape& indexShape() {
 // Reads the index text into `manifest`, refusing at the first event that breaks its shape.
 Manifest readIndex(std::string_view bytes) {
   Manifest manifest;
-  ShapeSink sink;
-  sink.element = [&](int) { manifest.entries.emplace_back(); };
-  sink.value = [&](int tag, ShapeValue&& value) {
-    switch (tag) {
-      case kVersionTag:
-        manifest.version = std::get<std::int64_t>(value);
-        break;
-      case kPath: {
-        std::string& path = manifest.entries.back().path = std::move(std::get<std::string>(value));
-        if (!isAcceptablePath(path)) throw damaged("percorso non ammesso: " + path);
-        break;
-      }
-      case kDirectory:
-        manifest.entries.back().directory = std::get<bool>(value);
-        break;
-      case kSize:
-        manifest.entries.back().size = std::get<std::uint64_t>(value);
-        break;
-      case kSha256:
-        manifest.entries.back().sha256 = std::move(std::get<std::string>(value));
-        break;
+  const auto store = [&](int tag, ShapeValue&& value) {
+    if (tag == kVersionTag) return take(manifest.version, value);
+    Member& member = manifest.entries.back();  // every other key is a member's
+    if (tag == kDirectory) return take(member.directory, value);
+    if (tag == kSize) return take(member.size, value);
+    take(tag == kPath ? member.path : member.sha256, value);
+    if (tag == kPath && !isAcceptablePath(member.path)) {
+      throw damaged("percorso non ammesso: " + member.path);
     }
   };
-  const std::optional<ShapeRefusal> refusal = readShape(bytes, indexShape(), sink);
+  const std::optional<ShapeRefusal> refusal = readShape(
+      bytes, indexShape(), {store, [&](int) { manifest.entries.emplace_back(); }});
   if (!refusal) return manifest;
   switch (refusal->reason) {
     case ShapeRefusal::Reason::notJson:

@@ -59,6 +59,17 @@ struct ShapeSink {
   std::function<void(int tag)> element;
 };
 
+// Moves a value handed out by the reader into the field it belongs in; the shape has already
+// checked that it holds the field's type.
+template <typename T>
+void take(T& field, ShapeValue& value) {
+  field = std::get<T>(std::move(value));
+}
+template <typename T>
+void take(std::optional<T>& field, ShapeValue& value) {
+  field = std::get<T>(std::move(value));
+}
+
 // Why a text was refused; `tag` names the key where the text broke its shape (0 at the top).
 struct ShapeRefusal {
   enum class Reason { notJson, wrongShape, repeatedKey, missingKey, tooMany, tooLong };

@@ -75,26 +75,12 @@ BatchRecord readManifest(std::string_view text) {
   ShapeSink sink;
   sink.element = [&](int) { record.files.emplace_back(); };
   sink.value = [&](int tag, ShapeValue&& value) {
-    switch (tag) {
-      case kVersion:
-        record.version = std::get<std::int64_t>(value);
-        break;
-      case kBatchId:
-        record.id = std::move(std::get<std::string>(value));
-        break;
-      case kEntryId:
-        record.files.back().id = std::move(std::get<std::string>(value));
-        break;
-      case kName:
-        record.files.back().name = std::move(std::get<std::string>(value));
-        break;
-      case kSize:
-        record.files.back().size = std::get<std::uint64_t>(value);
-        break;
-      case kMime:
-        record.files.back().mime = std::move(std::get<std::string>(value));
-        break;
-    }
+    if (tag == kVersion) return take(record.version, value);
+    if (tag == kBatchId) return take(record.id, value);
+    BatchEntry& file = record.files.back();  // every other key is a file's
+    if (tag == kSize) return take(file.size, value);
+    if (tag == kMime) return take(file.mime, value);
+    take(tag == kEntryId ? file.id : file.name, value);
   };
   if (auto refusal = readShape(text, manifestShape(), sink))
     throw refused("manifest.json", *refusal);

@@ -34,7 +34,8 @@ class GuiShareTest : public ::testing::Test {
  protected:
   GuiShareTest() { temp.setEnv("XDG_DATA_HOME", temp / "data"); }
   ~GuiShareTest() override {
-    frontEnd.reset();  // the jobs still queued for the main thread run, the controller goes
+    frontEnd.reset();
+    session.reset();  // the jobs still queued for the main thread run, the controller goes
     std::weak_ptr<ShareViewController> gone = std::exchange(controller, nullptr);
     (void)QTest::qWaitFor([&] { return gone.expired(); });
   }
@@ -53,7 +54,9 @@ class GuiShareTest : public ::testing::Test {
     platform.fileSystem = &fs;
     controller = ShareViewController::create(platform);
     controller->setExtensionContext(request);
-    frontEnd = std::make_unique<GuiFrontEnd>(controller, request, mainQueue);
+    session = std::make_unique<ShareSession>(controller, request, mainQueue,
+                                             ShareSession::AfterFailure::wait);
+    frontEnd = std::make_unique<GuiFrontEnd>(*session);
     frontEnd->show();
   }
   LineLimitedLabel& label() const {  // no meta-object of its own: no findChild
@@ -80,6 +83,7 @@ class GuiShareTest : public ::testing::Test {
   std::shared_ptr<QtMainQueue> mainQueue = std::make_shared<QtMainQueue>();
   std::shared_ptr<ShareRequest> request;
   std::shared_ptr<ShareViewController> controller;
+  std::unique_ptr<ShareSession> session;
   std::unique_ptr<GuiFrontEnd> frontEnd;
 };
 
@@ -119,7 +123,7 @@ TEST_F(GuiShareTest, TheWindowMatchesTheTableAndItsBarFillsByBytes) {
   EXPECT_EQ(a11y(&label())->textInterface()->text(0, 99), label().text());
   screenshot("share-large-copy-half");
   gate.opened.count_down();
-  EXPECT_EQ(frontEnd->exec(), 0);  // completed
+  EXPECT_EQ(session->exec(), 0);  // completed
   EXPECT_TRUE(shows("Preparati 1 di 1 file\u2026"));
   EXPECT_EQ(bar().value(), bar().maximum());
   EXPECT_FALSE(window.isVisible());
@@ -167,8 +171,8 @@ TEST_F(GuiShareTest, EscapeCancelsAndTheBatchIsRemovedEvenIfTheShareDoesNotStop)
         << (gate.opened.count_down(), "");
     if (stuck == 2) raise(SIGTERM);
     if (!stuck) gate.opened.count_down();
-    EXPECT_EQ(frontEnd->exec(), 130);
-    EXPECT_EQ(frontEnd->abandoned(), stuck != 0);
+    EXPECT_EQ(session->exec(), 130);
+    EXPECT_EQ(session->abandoned(), stuck != 0);
     EXPECT_EQ(batches(), 0u);
     if (stuck) gate.opened.count_down();
     EXPECT_TRUE(waitFor([&] { return !controller->busy(); }));
@@ -218,7 +222,7 @@ TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {
     screenshot(points ? "share-failed-" + std::to_string(points) + "pt" : "share-failed");
     EXPECT_TRUE(window.close());
     EXPECT_EQ(cancelMessage(), "Preparazione annullata.");
-    EXPECT_EQ(frontEnd->exec(), 1);
+    EXPECT_EQ(session->exec(), 1);
   }
   QApplication::setFont(standard);
   EXPECT_EQ(batches(), 3u);
@@ -226,7 +230,7 @@ TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {
   show({});
   ASSERT_TRUE(waitFor([&] { return !controller->busy() && shows("Seleziona da 1 a 100 file."); }));
   QTest::mouseClick(&button(), Qt::LeftButton);
-  EXPECT_EQ(frontEnd->exec(), 1);
+  EXPECT_EQ(session->exec(), 1);
 }
 
 // The display probe: a listening socket is a display, anything else is none. The X socket is
