@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
   }
 
   const std::string display = ":" + std::to_string(200 + getpid() % 300);
-  const pid_t server = spawn({"Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1280x800x24"});
+  const pid_t server =
+      spawn({"Xvfb", display, "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x800x24"});
   const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
   struct stat st {};
   for (int i = 0; i < 500 && stat(socket.c_str(), &st) != 0; ++i) usleep(10000);

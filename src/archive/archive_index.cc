@@ -58,8 +58,8 @@ Manifest readIndex(std::string_view bytes) {
       throw damaged("percorso non ammesso: " + member.path);
     }
   };
-  const std::optional<ShapeRefusal> refusal = readShape(
-      bytes, indexShape(), {store, [&](int) { manifest.entries.emplace_back(); }});
+  const std::optional<ShapeRefusal> refusal =
+      readShape(bytes, indexShape(), {store, [&](int) { manifest.entries.emplace_back(); }});
   if (!refusal) return manifest;
   switch (refusal->reason) {
     case ShapeRefusal::Reason::notJson:

@@ -17,12 +17,10 @@ std::string ticketFromText(std::string_view text, double now) {
   });
   double time = 0;
   std::string ticket;
-  ShapeSink sink;
-  sink.value = [&](int tag, ShapeValue&& value) {
-    if (tag == kTime) time = std::get<double>(value);
-    if (tag == kTicket) ticket = std::move(std::get<std::string>(value));
+  const auto store = [&](int tag, ShapeValue&& value) {
+    tag == kTime ? take(time, value) : take(ticket, value);
   };
-  if (readShape(text, shape, sink)) return {};
+  if (readShape(text, shape, {store, {}})) return {};
   if (!(std::fabs(now - time) < kTicketLifetime)) return {};  // NaN fails too
   return ticket;
 }

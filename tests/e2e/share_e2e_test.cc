@@ -198,7 +198,8 @@ TEST_F(ShareE2eTest, SigtermOrALostDisplayDuringAWindowShareCancelsIt) {
     SCOPED_TRACE(lostDisplay);
     EnvChanges env = shareEnvironment(temp / "data");
     env[lostDisplay ? "DISPLAY" : "QT_QPA_PLATFORM"] = lostDisplay ? ":" + display : "offscreen";
-    const pid_t xvfb = lostDisplay ? startChild({"Xvfb", ":" + display, "-nolisten", "tcp"}) : -1;
+    const pid_t xvfb =
+        lostDisplay ? startChild({"Xvfb", ":" + display, "-nolisten", "tcp", "-noreset"}) : -1;
     // Xvfb listens right after making its socket; the share takes far longer to connect.
     for (int i = 0; lostDisplay && i < 1000 && !exists("/tmp/.X11-unix/X" + display); ++i)
       usleep(10000);

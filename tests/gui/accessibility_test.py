@@ -11,9 +11,11 @@ import os, shutil, subprocess, sys, tempfile, time
 share_exe = sys.argv[1]
 # On the disk of the build tree (not a tmpfs), so that a share of 100 files takes its time.
 temp = tempfile.mkdtemp(prefix="a11y-", dir=os.getcwd())
-# Xvfb picks a free display and names it once it listens.
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp"], stdout=subprocess.PIPE,
-                        stderr=subprocess.DEVNULL, text=True)
+# Xvfb picks a free display and names it once it listens. Without -noreset it resets when its
+# last client leaves, and a share connecting meanwhile fails (Qt aborts): under load, one run in
+# four did.
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"],
+                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 display = ":" + xvfb.stdout.readline().strip()
 bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                        stdout=subprocess.PIPE, text=True)
