@@ -61,8 +61,6 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
         const CheckedBatch batch = checkBatch(share.inbox() + "/" + share.batches()[0]);
         EXPECT_TRUE(batch.verified()) << batch.problem.value_or("");
         ASSERT_EQ(batch.files.size(), items.size());
-        EXPECT_EQ(batch.files[1].entry.mime, "image/jpeg");  // by its extension, from the platform
-        EXPECT_EQ(batch.files[2].entry.mime, "application/x-quillop-directory");
         EXPECT_EQ(batch.ticket, !err || !share.fs.fired()[0].ends_with("/ready.json") ? "T" : "");
         EXPECT_EQ(status, progressLine(items.size(), items.size()));
       } else {
