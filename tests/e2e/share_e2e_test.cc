@@ -168,19 +168,20 @@ TEST_F(ShareE2eTest, SignalsDuringAShare) {
 // A window when a display opens, else the terminal: the first line is printed only there. With
 // its standard descriptors closed at start (none becomes its signal pipe) a share completes.
 TEST_F(ShareE2eTest, AWindowWhenADisplayOpensElseTheTerminal) {
-  // A variable and its value, --terminal given, a window expected.
-  const std::tuple<std::string, std::string, bool, bool> rows[] = {
-      {"QT_QPA_PLATFORM", "offscreen", false, true},
-      {"QT_QPA_PLATFORM", "offscreen", true, false},
-      {"DISPLAY", ":97", false, false},  // no server there: no display at all
-      {"QT_QPA_PLATFORM", "nessuna", false, false},
+  // The environment, --terminal given, a window expected. No server listens on :97.
+  const std::tuple<EnvChanges, bool, bool> rows[] = {
+      {{{"QT_QPA_PLATFORM", "offscreen"}}, false, true},
+      {{{"QT_QPA_PLATFORM", "offscreen"}}, true, false},
+      {{{"DISPLAY", ":97"}}, false, false},
+      {{{"DISPLAY", ":97"}, {"QT_QPA_PLATFORM", "xcb"}}, false, false},
+      {{{"QT_QPA_PLATFORM", "nessuna"}}, false, false},
   };
   size_t n = 0;
-  for (const auto& [variable, value, terminal, window] : rows) {
+  for (const auto& [env, terminal, window] : rows) {
     SCOPED_TRACE(++n);
     std::vector<std::string> argv{extension, source("nota.txt")};
     if (terminal) argv.insert(argv.begin() + 1, "--terminal");
-    const ChildResult result = run(argv, {.env = {{variable, value}}});
+    const ChildResult result = run(argv, {.env = env});
     EXPECT_EQ(result.status, 0);
     const std::string first = "Preparazione dei file per Movarix\u2026";
     EXPECT_EQ(std::ranges::count(result.errLines, first), !window);
