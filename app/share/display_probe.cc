@@ -50,6 +50,14 @@ bool connectsTcp(const std::string& host, int port) {
   return ok;
 }
 
+bool waylandPluginInstalled() {
+  const std::string platforms =
+      QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms/";
+  std::error_code error;
+  return std::filesystem::exists(platforms + "libqwayland-generic.so", error) ||
+         std::filesystem::exists(platforms + "libqwayland-egl.so", error);
+}
+
 }  // namespace
 
 bool x11Reachable(const std::string& display) {
@@ -81,17 +89,17 @@ bool waylandReachable(const std::string& display, const std::string& runtimeDir)
   return !runtimeDir.empty() && connectsUnix(runtimeDir + "/" + display, false);
 }
 
-DisplayChoice probeDisplays() {
-  const std::string platforms =
-      QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms/";
-  std::error_code error;
-  const bool waylandPlugin = std::filesystem::exists(platforms + "libqwayland-generic.so", error) ||
-                             std::filesystem::exists(platforms + "libqwayland-egl.so", error);
-  const bool x11 = !env("DISPLAY").empty() && x11Reachable(env("DISPLAY"));
-  const bool wayland = waylandPlugin && !env("WAYLAND_DISPLAY").empty() &&
+std::optional<DisplayChoice> probeDisplays() {
+  const std::string named = env("QT_QPA_PLATFORM");
+  if (!named.empty() && named != "xcb" && !named.starts_with("wayland")) return std::nullopt;
+  // Named, a platform is tried alone; unnamed, Wayland only where Qt has the plugin for it.
+  const bool x11 =
+      !named.starts_with("wayland") && !env("DISPLAY").empty() && x11Reachable(env("DISPLAY"));
+  const bool wayland = named != "xcb" && (!named.empty() || waylandPluginInstalled()) &&
+                       !env("WAYLAND_DISPLAY").empty() &&
                        waylandReachable(env("WAYLAND_DISPLAY"), env("XDG_RUNTIME_DIR"));
-  if (x11 == wayland) return {x11, ""};
-  return {true, x11 ? "xcb" : "wayland"};
+  if (!named.empty() || x11 == wayland) return DisplayChoice{x11 || wayland, ""};
+  return DisplayChoice{true, x11 ? "xcb" : "wayland"};
 }
 
 }  // namespace quillop

@@ -4,6 +4,7 @@
 // accepts and then refuses the client (a wrong X cookie) is Qt's to report.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quillop {
@@ -17,11 +18,13 @@ bool waylandReachable(const std::string& display, const std::string& runtimeDir)
 
 // The Qt platform for the window: "xcb" or "wayland" when only that display answers (and, for
 // Wayland, Qt's plugin is installed), "" when both do (Qt picks) or when none does (no window).
-// `reachable` is false in the last case only.
+// `reachable` is false in the last case only. When QT_QPA_PLATFORM names "xcb" or "wayland…",
+// only that display is tried and the platform stays Qt's. Nothing when it names another platform
+// (offscreen, vnc, …): no socket answers for those.
 struct DisplayChoice {
   bool reachable = false;
   std::string platform;
 };
-DisplayChoice probeDisplays();
+std::optional<DisplayChoice> probeDisplays();
 
 }  // namespace quillop

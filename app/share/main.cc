@@ -75,11 +75,6 @@ std::string workingDirectory() {
   return buffer.data();
 }
 
-bool isSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
 // True when Qt can start the platform QT_QPA_PLATFORM names. Tried in a child process, since Qt
 // aborts the process that cannot; it costs a start-up of Qt, so only platforms other than X11 and
 // Wayland (offscreen, vnc, ...) are tried this way. Before any thread.
@@ -182,22 +177,11 @@ int main(int argc, char** argv) {
   static char platformOption[] = "-platform";
   static std::string qtPlatform;
   if (!terminal) {
-    const std::string named = isSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
-    if (named == "xcb") {
-      window = isSet("DISPLAY") && x11Reachable(std::getenv("DISPLAY"));
-    } else if (named.starts_with("wayland")) {
-      window = isSet("WAYLAND_DISPLAY") &&
-               waylandReachable(std::getenv("WAYLAND_DISPLAY"),
-                                isSet("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "");
-    } else if (!named.empty()) {
-      window = platformStarts(argc, argv);
-    } else {
-      const DisplayChoice choice = probeDisplays();
-      window = choice.reachable;
-      qtPlatform = choice.platform;
-      if (!qtPlatform.empty()) {
-        qtArguments.insert(qtArguments.begin() + 1, {platformOption, qtPlatform.data()});
-      }
+    const std::optional<DisplayChoice> choice = probeDisplays();
+    window = choice ? choice->reachable : platformStarts(argc, argv);
+    qtPlatform = choice ? choice->platform : "";
+    if (!qtPlatform.empty()) {
+      qtArguments.insert(qtArguments.begin() + 1, {platformOption, qtPlatform.data()});
     }
   }
   int qtArgc = static_cast<int>(qtArguments.size());

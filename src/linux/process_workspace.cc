@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/path.h"
+
 extern char** environ;
 
 namespace quillop {
@@ -50,7 +52,7 @@ ProcessWorkspace::ProcessWorkspace(FileSystem& fs) : fs_(fs), queue_("workspace"
 std::string ProcessWorkspace::executableOf(const std::string& bundlePath) {
   std::string bundle = bundlePath;
   while (bundle.size() > 1 && bundle.back() == '/') bundle.pop_back();
-  std::string name = bundle.substr(bundle.find_last_of('/') + 1);
+  std::string name = lastComponent(bundle);
   if (name.size() > 4 && name.ends_with(".app")) name.resize(name.size() - 4);
   return bundle + "/Contents/MacOS/" + name;
 }

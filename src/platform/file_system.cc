@@ -143,8 +143,7 @@ void syncDirectory(FileSystem& fs, const std::string& folder) {
 
 void makeDirectories(FileSystem& fs, const std::string& path) {
   if (path.empty() || path == "/") return;
-  std::string::size_type slash = path.find_last_of('/');
-  const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+  const std::string parent = parentFolder(path);
   try {
     fs.makeDirectory(path, 0777);
     syncDirectory(fs, parent);
@@ -157,7 +156,7 @@ void makeDirectories(FileSystem& fs, const std::string& path) {
     }
     if (!error.isPosix(ENOENT)) throw;
   }
-  if (slash == std::string::npos || slash == 0) throw systemError(ENOENT, path);
+  if (parent == "/" || parent == ".") throw systemError(ENOENT, path);
   makeDirectories(fs, parent);
   try {
     fs.makeDirectory(path, 0777);

@@ -11,6 +11,7 @@
 #include "platform/file_handle.h"
 #include "platform/identifiers.h"
 #include "platform/limits.h"
+#include "platform/path.h"
 #include "store/batch_json.h"
 #include "store/share_store.h"
 
@@ -64,7 +65,7 @@ void verify(CheckedBatch& batch, const std::string& folder, FileSystem& fs) {
 
 CheckedBatch checkBatch(const std::string& folder, FileSystem& fs) {
   CheckedBatch batch;
-  batch.id = folder.substr(folder.find_last_of('/') + 1);
+  batch.id = lastComponent(folder);
   try {
     fs.linkStatus(folder + "/manifest.json");
     batch.published = true;

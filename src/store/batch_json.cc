@@ -92,7 +92,7 @@ BatchContext readContext(std::string_view text, std::size_t files) {
   ShapeSink sink;
   sink.value = [&](int tag, ShapeValue&& value) {
     if (tag == kTicket) {
-      context.ticket = std::move(std::get<std::string>(value));
+      take(context.ticket, value);
     } else if (context.sources.size() == files) {
       throw failure("context.json: numero di sorgenti diverso dal numero di file");
     } else {

@@ -139,8 +139,9 @@ void ShareStore::append(const Url& source, const std::string& name,
     throw failure("File condiviso non valido.");
   }
 
-  // Both looks describe the item itself: a final symbolic link is never followed.
-  if (S_ISDIR(fs_.linkStatus(path).st_mode)) {
+  // The item itself: a final symbolic link is never followed.
+  const struct stat item = fs_.linkStatus(path);
+  if (S_ISDIR(item.st_mode)) {
     const std::string id = newIdentifier();
     const std::uint64_t length =
         DirectoryWriter::write(path, batchFolder() + "/" + id + ".bin", cancelled, fs_, progress);
@@ -148,7 +149,6 @@ void ShareStore::append(const Url& source, const std::string& name,
     return;
   }
 
-  const struct stat item = fs_.linkStatus(path);
   if (!S_ISREG(item.st_mode) || item.st_size < 0 ||
       static_cast<std::uint64_t>(item.st_size) > maxBytes) {
     throw failure("Il file non è regolare o supera 50 GB.");
@@ -171,9 +171,8 @@ void ShareStore::append(const Url& source, const std::string& name,
 // copia." as soon as more than `expected` bytes came: a file whose size reads 0 may still yield
 // data without end (/proc/self/pagemap). Chunks move with copy_file_range where the file
 // systems allow it, never more than one byte past `expected`, through a buffer otherwise or
-// once it fails. The
-// copy is on stable storage when this returns. Both files are closed on every way out, the
-// source first.
+// once it fails. The copy is on stable storage when this returns. Both files are closed on every
+// way out, the source first.
 std::uint64_t ShareStore::copyRegularFile(const std::string& source, const std::string& target,
                                           std::uint64_t expected, const Cancelled& cancelled,
                                           CopyProgress* progress) {
