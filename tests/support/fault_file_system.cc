@@ -57,7 +57,7 @@ int FaultFileSystem::opened(const std::string& path, int flags, Call call) {
     if (const std::optional<std::uint64_t> length = shaped(kVirtual, path)) {
       virtuals_[fd] = {0, *length};
     }
-    log_.push_back("open " + path);
+    opens_.push_back(path);
   });
   return fd;
 }
@@ -151,7 +151,6 @@ int FaultFileSystem::sync(int fd) {
   struct stat st {};
   ForwardingFileSystem::fstat(fd, st);
   locked([&] {
-    log_.push_back("sync " + path);
     if (S_ISDIR(st.st_mode)) {
       std::erase_if(unsynced_, [&](const auto& entry) {
         return entry.second.substr(0, entry.second.rfind('/')) == path;
@@ -183,7 +182,6 @@ void FaultFileSystem::losePower(bool worstOrder) {
 
 int FaultFileSystem::renamePath(const std::string& from, const std::string& to) {
   if (const std::optional<int> err = gate(Op::rename, to)) return -*err;
-  locked([&] { log_.push_back("rename " + from + " " + to); });
   const int result = ForwardingFileSystem::renamePath(from, to);
   if (result == 0) {
     locked([&] {
@@ -198,8 +196,7 @@ int FaultFileSystem::freeBytes(const std::string& path, std::optional<std::uint6
   if (const std::optional<int> err = gate(Op::freeSpace, path)) return -*err;
   const std::optional<std::uint64_t> shapedBytes = locked([&] { return shaped(kFree, path); });
   if (!shapedBytes) return ForwardingFileSystem::freeBytes(path, bytes);
-  bytes = *shapedBytes == kNoValue ? std::nullopt : shapedBytes;
-  return 0;
+  return bytes = shapedBytes, 0;
 }
 
 }  // namespace quillop::testing

@@ -1,5 +1,4 @@
-// A file system for tests: forwards to the real one, logs the calls that matter for durability,
-// fails calls by one rule (operation, path suffix, errno, which matching call), and can lose
+// A file system for tests: forwards to the real one, records the files opened, fails calls by one rule (operation, path suffix, errno, which matching call), and can lose
 // power. Paths are matched by suffix, so tests can name "manifest.json" or ".bin" without knowing
 // temporary names; a call beneath an open folder is seen as "<that folder's path>/<name>".
 // Thread-safe.
@@ -40,11 +39,11 @@ class FaultFileSystem : public ForwardingFileSystem {
     locked([&] { rules_.emplace_back(std::move(fault), 0); });
   }
   // Calls that a Fault{Op::any} could have failed so far: the range of a sweep.
-  int calls() const { return copy(&FaultFileSystem::calls_); }
+  int calls() const { return locked([&] { return calls_; }); }
   // "<op> <path>" of each fault that fired.
-  std::vector<std::string> fired() const { return copy(&FaultFileSystem::fired_); }
-  // Operation log: "open <path>", "sync <path>", "rename <from> <to>".
-  std::vector<std::string> log() const { return copy(&FaultFileSystem::log_); }
+  std::vector<std::string> fired() const { return locked([&] { return fired_; }); }
+  // The path of every successful open, in order.
+  std::vector<std::string> opens() const { return locked([&] { return opens_; }); }
 
   // Not faults but odd files and devices, for paths ending with `suffix`:
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
@@ -55,9 +54,9 @@ class FaultFileSystem : public ForwardingFileSystem {
     shape(kVirtual, std::move(suffix), n);
   }
   void discardWrites(std::string suffix) { shape(kDiscard, std::move(suffix), 0); }
-  // Free space of every volume; nullopt: "no value".
-  void setFreeSpace(std::optional<std::uint64_t> n) { shape(kFree, "", n.value_or(kNoValue)); }
-  // Syncs are counted, logged and faulted as usual but never reach the disk: for tests that run
+  // Free space of every volume.
+  void setFreeSpace(std::uint64_t n) { shape(kFree, "", n); }
+  // Syncs are counted and faulted as usual but never reach the disk: for tests that run
   // hundreds of shares and do not test durability.
   std::atomic<bool> skipSyncs = false;
   // Drops what a power cut would: every entry made or renamed in a folder since that folder's
@@ -113,13 +112,6 @@ class FaultFileSystem : public ForwardingFileSystem {
 
  private:
   enum Shape { kShort, kSize, kVirtual, kDiscard, kFree };
-  static constexpr std::uint64_t kNoValue = ~std::uint64_t{0};
-  // A copy of `member`, taken under the lock.
-  template <typename T>
-  T copy(T FaultFileSystem::*member) const {
-    std::lock_guard guard(mutex_);
-    return this->*member;
-  }
   // Runs `action` under the lock.
   template <typename Action>
   auto locked(Action action) const -> decltype(action()) {
@@ -152,7 +144,7 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::vector<std::pair<Fault, int>> rules_;  // and the matching calls seen
   std::vector<std::tuple<Shape, std::string, std::uint64_t>> shapes_;
   int calls_ = 0;
-  std::vector<std::string> fired_, log_;
+  std::vector<std::string> fired_, opens_;
   std::map<int, std::string> paths_;
   std::map<int, std::pair<std::uint64_t, std::uint64_t>> virtuals_;  // fd: read offset, length
   std::function<void(const std::string&, int)> openHook_;
