@@ -1,7 +1,6 @@
 // DirectoryWriter and ArchiveReader: the exact bytes of an archive, what the walk refuses, the
 // limits at their boundaries, a folder changing under the walk or the copy, a cancellation at
-// every poll, the order of failures across the hashing threads, and every damage of an archive
-// refused with its own message.
+// every poll, and every damage of an archive refused with its own message.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -284,31 +283,6 @@ TEST_F(ArchiveTest, ASwapperThreadNeverLeaksTheFolderOutside) {
     EXPECT_EQ(readFile(target).find("secret"), std::string::npos);
   }
   EXPECT_GT(packed, 0);
-}
-
-// The walk hashes files on worker threads, yet reports the failure of the earliest failing entry
-// in walk order and opens no later entry; the copy pass keeps that order. Run under TSan too.
-TEST_F(ArchiveTest, ThreadsReportTheEarliestFailureAndOpenNoLaterEntry) {
-  for (int i = 10; i < 50; ++i)
-    plant(shared + "/a" + std::to_string(i), "file", std::string(300'000, 'a'));
-  plant(shared + "/c", "file");
-  ListingFileSystem sorted(fs);
-  // "a15" is still being read on a worker when the walk reaches the later failures.
-  fs.onRead("/a15", [](auto&) { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
-  fs.inject({Op::read, "/a15", ENXIO, 2});
-  fs.inject({Op::read, "/a40", EIO});
-  fs.inject({Op::open, "/a41", EACCES});  // would be "Sorgente non leggibile."
-  EXPECT_TRUE(thrownError([&] { write(sorted); }).isPosix(ENXIO));
-  EXPECT_EQ(std::ranges::count(fs.opens(), shared + "/c"), 0);
-  // The copy pass writes several files at once, yet a failed write of earlier bytes comes before
-  // a later file's failure.
-  FaultFileSystem copy;
-  for (const char* name : {"/two/a", "/two/b"}) plant(dir.path() + name, "file");
-  copy.inject({Op::write, "two.bin", ENOSPC, 3});  // after the header and the index
-  copy.inject({Op::read, "two/b", EIO, 2});        // in the copy pass
-  EXPECT_TRUE(thrownError([&] {
-                DirectoryWriter::write(dir / "two", dir / "two.bin", kNever, copy);
-              }).isPosix(ENOSPC));
 }
 
 // Each damage with its message (after "Archivio non valido: "), or "" for an archive that checks

@@ -2,7 +2,7 @@
 // the KDE one beside it), checks them with lintian, unpacks the main one into a temporary root and
 // shares a file and a folder with the unpacked quillop-share; the unpacked host stand-in then
 // verifies the batch.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +12,8 @@
 
 namespace quillop::testing {
 namespace {
+
+using ::testing::HasSubstr;
 
 TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
   TempDir temp;
@@ -50,8 +52,7 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
         "libkf5purpose-bin", "/qt5/plugins/kf5/purpose/movarix_purpose.so\n"}},
   };
   for (const auto& [result, texts] : fields)
-    for (const std::string& text : texts)
-      EXPECT_NE(results[result].out.find(text), std::string::npos) << text << results[result].out;
+    for (const std::string& text : texts) EXPECT_THAT(results[result].out, HasSubstr(text));
   for (const char* kde : {"kf5", "qt5"}) EXPECT_EQ(results[1].out.find(kde), std::string::npos);
   for (const std::string path : {"quillop-share/nautilus/Invia con Movarix",
                                  "nautilus-python/extensions/invia_con_movarix.py",
@@ -62,9 +63,8 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
   EXPECT_FALSE(exists(root + "/usr/share/nautilus"));  // a user's own folder only
   // The actions name the installed program, not the staging folder (one template stands for all).
   // As an application ours takes no files, so no "Open with" dialog offers it as an opener.
-  EXPECT_NE(readFile(root + "/usr/share/applications/ex.quillop.mac.share.desktop")
-                .find("\nExec=/usr/bin/quillop-share\n"),
-            std::string::npos);
+  EXPECT_THAT(readFile(root + "/usr/share/applications/ex.quillop.mac.share.desktop"),
+              HasSubstr("\nExec=/usr/bin/quillop-share\n"));
 
   // Through the relative link, so that it leads to the unpacked extension.
   makeFolder(temp / "cartella");
@@ -76,8 +76,7 @@ TEST(DebPackageTest, LintianCleanAndTheUnpackedProgramsShareAndVerify) {
   ASSERT_EQ(shared.status, 0) << shared.out;  // the unpacked host was found and started
   const ChildResult report = runChild({bundle + "/Contents/MacOS/Movarix"}, {.env = env});
   EXPECT_EQ(report.status, 0) << report.out;
-  EXPECT_NE(report.out.find(": 2 file, ticket"), std::string::npos) << report.out;
-  EXPECT_NE(report.out.find("\": verificato\n"), std::string::npos) << report.out;
+  EXPECT_THAT(report.out, HasSubstr(": 2 file, ticket \"\": verificato\n"));
 }
 
 }  // namespace

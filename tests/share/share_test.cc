@@ -1,5 +1,6 @@
 // The share front end on the fake platform: a failure at every file-system call of real shares,
-// "Annulla" mid-way, tables of requests, hosts and tickets, and "Annulla" racing real threads.
+// a power cut at every point of them, tables of requests, hosts and tickets, and "Annulla" racing
+// real threads.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,8 +23,11 @@ using State = SharePreparation::State;
 // and opens the host, or it publishes nothing, leaves no batch and shows the error; either way
 // its work ends once, "Annulla" still answers and no descriptor stays open. A file system
 // without user attributes (ENOTSUP) still publishes. (Removals run only after a failure, so no
-// run fails one.)
-TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
+// run fails one.) Or the share dies at call N (that call and every later one fail without
+// effect; past the last call, none does) and the power goes, in the kindest order (every unsynced
+// entry lost) or the worst (unsynced folders and renames kept, files lost): the host's recovery
+// leaves at most one batch, which verifies, and a share that reported success keeps it.
+TEST(ShareSweepTest, AFailedCallOrAPowerCutAnywherePublishesAllOrNothing) {
   ShareHarness in;  // its folder holds the sources
   makeFolder(in.temp / "Cartella/vuota");
   in.file("Cartella/dati", std::string(300'000, 'c'));
@@ -38,8 +42,10 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       "Impossibile preparare la cartella."};
   int calls = 0;
   const size_t descriptors = listFolder("/proc/self/fd").size();
-  for (const int err : {0, EIO, ENOSPC, ENOTSUP}) {  // 0: the clean run, which counts the calls
-    for (int n = err ? 1 : 0; n <= (err ? calls : 0); ++n) {
+  constexpr int kPowerCut = -1, kPowerCutWorstOrder = -2;
+  // 0: the clean run, which counts the calls
+  for (const int err : {0, EIO, ENOSPC, ENOTSUP, kPowerCut, kPowerCutWorstOrder}) {
+    for (int n = err ? 1 : 0; n <= (err ? calls + (err < 0) : 0); ++n) {
       SCOPED_TRACE(::testing::Message() << "call " << n << " fails with " << err);
       ShareHarness share;
       const std::string ready =
@@ -47,12 +53,23 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
       makeFolder(share.container());
       writeFile(share.container() + "/ready.json", ready);
       share.fs.onRead("b.jpg", [](auto&) {}), share.fs.shortWrites(".tmp", 100);
-      if (err) share.fs.inject({Op::any, "", err, n, true});
+      if (err) share.fs.inject({Op::any, "", err < 0 ? EIO : err, n, err > 0});
       share.run(items);
       calls = err ? calls : share.fs.calls();
-      ASSERT_EQ(share.fs.fired().size(), err ? 1u : 0u);
       const std::string status = share.statuses.empty() ? "(none)" : share.statuses.back();
       const bool published = share.controller->preparationState() == State::published;
+      if (err < 0) {
+        share.fs.losePower(err == kPowerCutWorstOrder);
+        removeAbandonedBatches(share.inbox());
+        ASSERT_LE(share.batches().size(), 1u);
+        ASSERT_EQ(share.batches().size(), published ? 1u : share.batches().size());
+        for (const std::string& id : share.batches()) {
+          const CheckedBatch batch = checkBatch(share.inbox() + "/" + id);
+          EXPECT_TRUE(batch.verified()) << batch.problem.value_or("no manifest");
+        }
+        continue;
+      }
+      ASSERT_EQ(share.fs.fired().size(), err ? 1u : 0u);
       ASSERT_EQ(share.batches().size(), published ? 1u : 0u);
       EXPECT_EQ(share.workspace->opened, std::vector<std::string>(published, "/opt/Movarix.app"));
       EXPECT_EQ(requestState(*share.request), published ? "completed" : "open");
@@ -83,64 +100,6 @@ TEST(ShareSweepTest, AFailedCallAnywherePublishesAllOrNothing) {
     }
   }
   EXPECT_EQ(listFolder("/proc/self/fd").size(), descriptors);
-}
-
-// A power cut at every point of a real share: the share dies at call N (that call and every
-// later one fail without effect), then the power goes, in the kindest order (every unsynced entry
-// lost) and the worst (unsynced folders and renames kept, files lost). The host's recovery then
-// leaves at most one batch, which verifies; a share that reported success keeps it.
-TEST(SharePowerLossTest, APowerCutAnywhereLeavesNoManifestOrABatchThatVerifies) {
-  ShareHarness in;
-  makeFolder(in.temp / "Cartella");
-  in.file("Cartella/dati", std::string(300'000, 'c'));
-  const std::vector<LoadedItem> items{Url::fromPath(in.file("a.txt", std::string(300'000, 'a'))),
-                                      Url::fromPath(in.file("b", std::string(600'001, 'b'))),
-                                      Url::fromPath(in.temp / "Cartella")};
-  int calls = 0;
-  for (int n = 0; n == 0 || n <= calls; ++n) {
-    for (const bool worstOrder : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << "dies at call " << n << ", worst order " << worstOrder);
-      ShareHarness share;
-      share.fs.onRead("/b", [](auto&) {});  // "b" through the buffer, "a.txt" by copy_file_range
-      if (n) share.fs.inject({Op::any, "", EIO, n});
-      share.run(items);
-      calls = n ? calls : share.fs.calls();
-      const bool published = share.controller->preparationState() == State::published;
-      share.fs.losePower(worstOrder);
-      removeAbandonedBatches(share.inbox());
-      const std::vector<std::string> left = share.batches();
-      ASSERT_EQ(left.size(), published ? 1u : left.size());
-      ASSERT_LE(left.size(), 1u);
-      for (const std::string& id : left) {
-        const CheckedBatch batch = checkBatch(share.inbox() + "/" + id);
-        EXPECT_TRUE(batch.verified()) << batch.problem.value_or("no manifest");
-      }
-    }
-  }
-}
-
-// "Annulla" while the second of three copies reads: the copy stops, no later item is asked for,
-// nothing is published or left, and the bar, busy until then, hides for good.
-TEST(ShareControllerTest, AnnullaDuringACopyRemovesTheBatch) {
-  ShareHarness share;
-  const std::string second = share.file("due.txt", std::string(600000, 'd'));  // 3 chunks
-  Gate gate;  // holds the first chunk read
-  share.fs.onRead("due.txt", [&](auto&) { gate.pass(); });
-  share.start(Attachments{share.attachment(Url::fromPath(share.file("uno.txt"))),
-                          share.attachment(Url::fromPath(second)),
-                          share.attachment(Url::fromPath(share.file("tre.txt")))});
-  // Until the hook holds the copy, the thread apart plays the main thread; then the test does.
-  std::thread copy([&] { share.settle(); });
-  while (!gate.held) std::this_thread::yield();
-  EXPECT_EQ(share.progress(), (ProgressIndicator::State{.indeterminate = true, .bytes = 4}));
-  share.controller->cancelShare();
-  gate.opened.count_down();
-  copy.join();
-  EXPECT_EQ(share.statuses,
-            (std::vector<std::string>{progressLine(1, 3), "Preparazione annullata."}));
-  EXPECT_TRUE(share.progress().hidden && share.batches().empty());
-  EXPECT_EQ(share.scope->starts, 2);  // no later item was asked for
-  EXPECT_EQ(requestState(*share.request), kUserCancel);
 }
 
 // Requests, deliveries, inboxes and hosts, with every status line each must show. A batch is
