@@ -240,7 +240,8 @@ TEST_F(ArchiveTest, ACancellationAtEveryPollLeavesNothingOpen) {
   for (int i = 0; i < 100; ++i) plant(shared + "/many/" + std::to_string(i), "folder");
   std::atomic<int> polls = 0;
   EXPECT_TRUE(thrownError([&] { write(fs, [&] { return ++polls >= 2; }); }).isCancellation());
-  EXPECT_EQ(std::ranges::count_if(fs.opens(), [](auto& p) { return p.find("/many/") != p.npos; }), 0);
+  EXPECT_EQ(std::ranges::count_if(fs.opens(), [](auto& p) { return p.find("/many/") != p.npos; }),
+            0);
   removeTree(FileSystem::posix(), shared + "/many");
   polls = 0;
   write(fs, [&] { return ++polls < 0; });

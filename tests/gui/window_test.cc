@@ -177,8 +177,8 @@ TEST_F(GuiShareTest, EscapeCancelsAndTheBatchIsRemovedEvenIfTheShareDoesNotStop)
 
 // A failure stays until the window is closed, on two lines, its path shortened in the middle so
 // that the reason stays whole, the whole text on demand (tool tip, keyboard focus); closing it
-// exits with 1, and the published batch stays. At larger fonts the window grows: two lines and the button fit, nothing overlaps, the frames hold at
-// the standard font.
+// exits with 1, and the published batch stays. At larger fonts the window grows: two lines and
+// the button fit, nothing overlaps, the frames hold at the standard font.
 TEST_F(GuiShareTest, AFailureStaysOnScreenUntilTheWindowIsClosed) {
   const QFont standard = QApplication::font();
   // The file's name is kept while there is room for it; the reason always.

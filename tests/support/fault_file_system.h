@@ -1,7 +1,7 @@
-// A file system for tests: forwards to the real one, records the files opened, fails calls by one rule (operation, path suffix, errno, which matching call), and can lose
-// power. Paths are matched by suffix, so tests can name "manifest.json" or ".bin" without knowing
-// temporary names; a call beneath an open folder is seen as "<that folder's path>/<name>".
-// Thread-safe.
+// A file system for tests: forwards to the real one, records the files opened, fails calls by
+// one rule (operation, path suffix, errno, which matching call), and can lose power. Paths are
+// matched by suffix, so tests can name "manifest.json" or ".bin" without knowing temporary names; a
+// call beneath an open folder is seen as "<that folder's path>/<name>". Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -39,11 +39,11 @@ class FaultFileSystem : public ForwardingFileSystem {
     locked([&] { rules_.emplace_back(std::move(fault), 0); });
   }
   // Calls that a Fault{Op::any} could have failed so far: the range of a sweep.
-  int calls() const { return locked([&] { return calls_; }); }
+  int calls() const { return copy(&FaultFileSystem::calls_); }
   // "<op> <path>" of each fault that fired.
-  std::vector<std::string> fired() const { return locked([&] { return fired_; }); }
+  std::vector<std::string> fired() const { return copy(&FaultFileSystem::fired_); }
   // The path of every successful open, in order.
-  std::vector<std::string> opens() const { return locked([&] { return opens_; }); }
+  std::vector<std::string> opens() const { return copy(&FaultFileSystem::opens_); }
 
   // Not faults but odd files and devices, for paths ending with `suffix`:
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
@@ -112,6 +112,12 @@ class FaultFileSystem : public ForwardingFileSystem {
 
  private:
   enum Shape { kShort, kSize, kVirtual, kDiscard, kFree };
+  // A copy of `member`, taken under the lock.
+  template <typename T>
+  T copy(T FaultFileSystem::*member) const {
+    std::lock_guard guard(mutex_);
+    return this->*member;
+  }
   // Runs `action` under the lock.
   template <typename Action>
   auto locked(Action action) const -> decltype(action()) {
