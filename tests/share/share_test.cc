@@ -170,7 +170,8 @@ TEST(ShareIntakeTest, RequestsDeliveriesAndHosts) {
 }
 
 // The hand-over ticket: a small regular JSON file of exactly "time" and "ticket", written less
-// than 8 s from now either way; anything else (a key more or repeated) gives the empty ticket.
+// than 8 s from now either way; anything else gives the empty ticket. (What every JSON reader
+// refuses, a key more or repeated among it, is tested with the store's and the archive's.)
 TEST(ReadTicketTest, OnlyAFreshWellFormedSmallFileGivesItsTicket) {
   TempDir dir;
   const auto at = [](const std::string& time, const std::string& ticket = "\"T\"") {
@@ -189,11 +190,7 @@ TEST(ReadTicketTest, OnlyAFreshWellFormedSmallFileGivesItsTicket) {
                                                         {at("1700000000.5", "7"), ""},
                                                         {"{\"ticket\":\"T\"}", ""},
                                                         {"{\"time\":1700000000.5}", ""},
-                                                        {"time=1", ""},
                                                         {at("1700000000.5") + " ", "T"},
-                                                        {at("1700000000.5,\"altro\":1"), ""},
-                                                        {at("1,\"time\":1700000000.5"), ""},
-                                                        {"[" + at("1700000000.5") + "]", ""},
                                                         {" " + big, ""},
                                                         {big, "T"},
                                                         {"fifo.json", ""},
