@@ -31,17 +31,15 @@ TEST(PurposeTest, OneShareProcessGetsTheWholeSelectionInOrder) {
   QCoreApplication application(argc, argv);
 
   const std::string spaced = "a b%41 c #1?.txt", line = "riga\nnuova.txt",
-                    accents = "Caffè ☕ città.md", folder = "Cartella 100%",
-                    link = "https://example.org/a b.txt";
+                    accents = "Caffè ☕ città.md", folder = "Cartella 100%";
   makeFolder(temp / folder);
   for (const std::string& file : {spaced, line, accents, folder + "/dentro.txt"})
     writeFile(temp / file, file);
-  // Selection (in the folder, or a URL), type, program, and the error ("" when the share starts).
+  // Selection (in the folder), type, program, and the error ("" when the share starts).
   const std::tuple<std::vector<std::string>, const char*, std::string, const char*> rows[] = {
       {{line, spaced, accents}, "text/plain", recorder, ""},
       {{folder}, "inode/directory", recorder, ""},
       {{folder, accents}, "application/octet-stream", recorder, ""},
-      {{spaced, link}, "text/plain", recorder, "non un link."},
       {{spaced}, "text/plain", temp / "nessuno", "Impossibile avviare"},
   };
   for (const auto& [names, mimeType, program, expectedError] : rows) {
@@ -49,9 +47,7 @@ TEST(PurposeTest, OneShareProcessGetsTheWholeSelectionInOrder) {
     temp.setEnv("QUILLOP_SHARE_PROGRAM", program);
     QJsonArray urls;
     for (const std::string& item : names)
-      urls.append(item == link
-                      ? QString::fromStdString(link)
-                      : QUrl::fromLocalFile(QString::fromStdString(temp / item)).toString());
+      urls.append(QUrl::fromLocalFile(QString::fromStdString(temp / item)).toString());
     // Offered as a share menu offers it, and run.
     Purpose::AlternativesModel model;
     model.setInputData({{QStringLiteral("urls"), urls}, {QStringLiteral("mimeType"), mimeType}});

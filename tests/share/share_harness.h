@@ -62,12 +62,6 @@ class ShareHarness {
     while (main.runOne() || work.runOne() || deliveries.runOne(true)) continue;
   }
 
-  // The progress bar as `updateProgress` leaves it now.
-  ProgressIndicator::State progress() {
-    controller->updateProgress();
-    return findView<ProgressIndicator>(controller->view())->state();
-  }
-
   std::string container() const { return temp / "data/group-containers/K7QZ4MRX2P.ex.quillop.mac"; }
   std::string inbox() const { return container() + "/quillop-share-inbox"; }
   std::vector<std::string> batches() const { return listFolder(inbox()); }  // sorted

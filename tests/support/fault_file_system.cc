@@ -57,7 +57,6 @@ int FaultFileSystem::opened(const std::string& path, int flags, Call call) {
     if (const std::optional<std::uint64_t> length = shaped(kVirtual, path)) {
       virtuals_[fd] = {0, *length};
     }
-    opens_.push_back(path);
   });
   return fd;
 }

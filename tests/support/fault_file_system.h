@@ -1,7 +1,7 @@
-// A file system for tests: forwards to the real one, records the files opened, fails calls by
-// one rule (operation, path suffix, errno, which matching call), and can lose power. Paths are
-// matched by suffix, so tests can name "manifest.json" or ".bin" without knowing temporary names; a
-// call beneath an open folder is seen as "<that folder's path>/<name>". Thread-safe.
+// A file system for tests: forwards to the real one, fails calls by one rule (operation, path
+// suffix, errno, which matching call), and can lose power. Paths are matched by suffix, so tests
+// can name "manifest.json" or ".bin" without knowing temporary names; a call beneath an open folder
+// is seen as "<that folder's path>/<name>". Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -42,8 +42,6 @@ class FaultFileSystem : public ForwardingFileSystem {
   int calls() const { return copy(&FaultFileSystem::calls_); }
   // "<op> <path>" of each fault that fired.
   std::vector<std::string> fired() const { return copy(&FaultFileSystem::fired_); }
-  // The path of every successful open, in order.
-  std::vector<std::string> opens() const { return copy(&FaultFileSystem::opens_); }
 
   // Not faults but odd files and devices, for paths ending with `suffix`:
   void shortWrites(std::string suffix, size_t most) { shape(kShort, std::move(suffix), most); }
@@ -150,7 +148,7 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::vector<std::pair<Fault, int>> rules_;  // and the matching calls seen
   std::vector<std::tuple<Shape, std::string, std::uint64_t>> shapes_;
   int calls_ = 0;
-  std::vector<std::string> fired_, opens_;
+  std::vector<std::string> fired_;
   std::map<int, std::string> paths_;
   std::map<int, std::pair<std::uint64_t, std::uint64_t>> virtuals_;  // fd: read offset, length
   std::function<void(const std::string&, int)> openHook_;
