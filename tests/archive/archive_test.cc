@@ -107,10 +107,9 @@ class ArchiveTest : public ::testing::Test {
   FaultFileSystem fs;
 };
 
-// The exact bytes, in a new file (mode 0600) made only with more
-// than the margin of free space to spare and within the folder limit (lowered here: it bounds
-// the whole length, header and index included); its sources opened without following a final
-// link or blocking on a pipe.
+// The exact bytes, in a new file (mode 0600) made only with more than the margin of free space
+// to spare and within the folder limit (lowered here: it bounds the whole length, header and
+// index included); its sources opened without following a final link or blocking on a pipe.
 TEST_F(ArchiveTest, ArchiveIsHeaderIndexAndDataInANewPrivateFile) {
   const std::string data(2 * kChunkSize + 1, 'a');  // its digest below is sha256sum's
   plant(shared + "/.DS_Store", "file", "");
